@@ -1,0 +1,7 @@
+#include "VelloraCore/Error.h"
+
+namespace vellora {
+
+Error::~Error() = default;
+
+}  // namespace vellora

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "VelloraCore/Error.h"
+
+namespace vellora {
+
+// A failure to read or write JSON text. The description names what went wrong; it reaches the
+// extension only as the message of a "native_host_error" reply.
+class JSONError final : public Error {
+ public:
+  enum class Case { invalidJSON, tooDeep, notEncodable };
+  JSONError(Case c, std::string description);
+  Case errorCase() const noexcept { return case_; }
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  Case case_;
+  std::string description_;
+};
+
+// How JSON text is written. The wire writes compact JSON with "/" escaped as "\/"; the host
+// manifest is pretty-printed with sorted keys and plain slashes.
+struct JSONWriteOptions {
+  bool escapeSlashes = true;
+  // Two spaces per level, one member or element per line, " : " after a key, keys sorted.
+  bool prettyPrinted = false;
+};
+
+// The system's one representation of free-form JSON: a value type with six cases and structural
+// equality. Numbers are always 64-bit floats; objects keep no member order.
+//
+//   JSONValue v = JSONValue::parse(R"({"a": 1, "b": [true, null]})");
+//   v.subscript("a")->numberValue() == 1.0;  v.subscript("c") == nullptr;
+class JSONValue {
+ public:
+  using Object = std::map<std::string, JSONValue, std::less<>>;
+  using Array = std::vector<JSONValue>;
+  enum class Kind { string, number, boolean, object, array, null };
+
+  // Reading refuses documents nested deeper than this many arrays and objects.
+  static constexpr std::size_t kMaxDepth = 1024;
+  // Bytes of readable slack past the text that parse(text, capacity) needs to avoid a copy.
+  static constexpr std::size_t kParsePadding = 64;
+
+  JSONValue() noexcept : storage_(nullptr) {}
+  JSONValue(std::nullptr_t) noexcept : storage_(nullptr) {}
+  JSONValue(std::string s) noexcept : storage_(std::move(s)) {}
+  JSONValue(std::string_view s) : storage_(std::string(s)) {}
+  JSONValue(const char* s) : storage_(std::string(s)) {}
+  JSONValue(bool b) noexcept : storage_(b) {}
+  template <typename T>
+  requires(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) JSONValue(T n)
+  noexcept : storage_(static_cast<double>(n)) {}
+  JSONValue(Object o) noexcept : storage_(std::move(o)) {}
+  JSONValue(Array a) noexcept : storage_(std::move(a)) {}
+
+  // Builds an object from (key, optional value) pairs; a pair without a value is left out.
+  static JSONValue object(
+      std::initializer_list<std::pair<std::string, std::optional<JSONValue>>> pairs);
+
+  // Reads one JSON document (whitespace around it allowed). Duplicate keys: the last one wins.
+  // Throws JSONError for invalid JSON or UTF-8, trailing content, or nesting past kMaxDepth.
+  static JSONValue parse(std::string_view text);
+  // As parse(text), but the caller promises that text.data() has `capacity` readable bytes;
+  // with capacity >= text.size() + kParsePadding the text is not copied.
+  static JSONValue parse(std::string_view text, std::size_t capacity);
+
+  Kind kind() const noexcept { return static_cast<Kind>(storage_.index()); }
+  bool isNull() const noexcept { return kind() == Kind::null; }
+
+  // The payload of the matching case, or nothing (no conversions between cases).
+  const std::string* stringValue() const noexcept { return std::get_if<std::string>(&storage_); }
+  std::optional<double> numberValue() const noexcept;
+  std::optional<bool> boolValue() const noexcept;
+  const Object* objectValue() const noexcept { return std::get_if<Object>(&storage_); }
+  Object* objectValue() noexcept { return std::get_if<Object>(&storage_); }
+  const Array* arrayValue() const noexcept { return std::get_if<Array>(&storage_); }
+  Array* arrayValue() noexcept { return std::get_if<Array>(&storage_); }
+  std::string* stringValue() noexcept { return std::get_if<std::string>(&storage_); }
+
+  // The member with exactly this key of an object; nullptr for a missing key or another case.
+  const JSONValue* subscript(std::string_view key) const noexcept;
+  JSONValue* subscript(std::string_view key) noexcept;
+
+  // Writes the value as JSON text. Throws JSONError (notEncodable) for NaN or an infinity.
+  std::string serialized(const JSONWriteOptions& options = {}) const;
+  // Appends the JSON text to `out`.
+  void serialize(std::string& out, const JSONWriteOptions& options = {}) const;
+  // Appends `text` as a quoted, escaped JSON string.
+  static void serializeString(std::string& out, std::string_view text,
+                              const JSONWriteOptions& options = {});
+
+  friend bool operator==(const JSONValue& a, const JSONValue& b) noexcept;
+
+ private:
+  // Alternative order matches Kind.
+  std::variant<std::string, double, bool, Object, Array, std::nullptr_t> storage_;
+};
+
+}  // namespace vellora

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "VelloraCore/Error.h"
+#include "VelloraCore/Protocol/JSONValue.h"
+
+namespace vellora {
+
+class NativeMessageCodecError final : public Error {
+ public:
+  enum class Case { payloadTooLarge, truncatedHeader, truncatedPayload };
+  explicit NativeMessageCodecError(Case c) : case_(c) {}
+  Case errorCase() const noexcept { return case_; }
+  const char* what() const noexcept override;
+
+ private:
+  Case case_;
+};
+
+// A record with a JSON form: appended as JSON text, read from a JSONValue.
+template <typename T>
+concept JSONRecord = requires(const T& record, std::string& out, JSONValue&& value) {
+  record.appendJSON(out);
+  { T::fromJSON(std::move(value)) } -> std::same_as<T>;
+};
+
+// The Native Messaging frame: a 32-bit payload length in native byte order, then the payload.
+//
+//   encodeFrame(NativeEnvelope{.type = "ping"})  ->  0F 00 00 00 {"type":"ping"}
+namespace NativeMessageCodec {
+
+inline constexpr std::uint64_t kMaxPayloadBytes = 0xFFFFFFFFu;
+inline constexpr std::size_t kHeaderBytes = 4;
+
+// Fails with payloadTooLarge when the payload is longer than kMaxPayloadBytes.
+void checkPayloadSize(std::uint64_t payloadBytes);
+
+// The frame bytes of the record: header and compact JSON payload with "/" escaped.
+// Throws NativeMessageCodecError (payloadTooLarge) or JSONError.
+template <JSONRecord Record>
+std::string encodeFrame(const Record& record) {
+  std::string frame(kHeaderBytes, '\0');
+  record.appendJSON(frame);
+  checkPayloadSize(frame.size() - kHeaderBytes);
+  const auto length = static_cast<std::uint32_t>(frame.size() - kHeaderBytes);
+  std::memcpy(frame.data(), &length, kHeaderBytes);
+  return frame;
+}
+
+// The payload length announced by a 4-byte header.
+inline std::uint32_t payloadLength(const char* header) {
+  std::uint32_t length;
+  std::memcpy(&length, header, kHeaderBytes);
+  return length;
+}
+
+// The record read from the first frame in `bytes`; bytes after it are ignored.
+// Throws NativeMessageCodecError (truncatedHeader, truncatedPayload), JSONError or the record's
+// own reading error.
+template <JSONRecord Record>
+Record decodeFrame(std::string_view bytes) {
+  if (bytes.size() < kHeaderBytes) {
+    throw NativeMessageCodecError(NativeMessageCodecError::Case::truncatedHeader);
+  }
+  const std::uint64_t length = payloadLength(bytes.data());
+  if (bytes.size() - kHeaderBytes < length) {
+    throw NativeMessageCodecError(NativeMessageCodecError::Case::truncatedPayload);
+  }
+  return Record::fromJSON(JSONValue::parse(bytes.substr(kHeaderBytes, length)));
+}
+
+}  // namespace NativeMessageCodec
+
+}  // namespace vellora

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the system packages that the build, tests, benchmarks and fuzzers need.
+# Debian 12: apt-get (as root, or through sudo). Quick when everything is present.
+# macOS: prints the Homebrew formulae to install.
+set -euo pipefail
+
+DEBIAN_PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  libsimdjson-dev libicu-dev libre2-dev libspng-dev libwebp-dev libturbojpeg0-dev libstb-dev
+  uuid-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zsh chromium
+)
+HOMEBREW_FORMULAE=(cmake ninja pkg-config simdjson icu4c re2 libspng webp jpeg-turbo stb
+  googletest google-benchmark node)
+
+if [[ "$(uname -s)" == "Darwin" ]]; then
+  echo "On macOS, install the dependencies with Homebrew:"
+  echo "  brew install ${HOMEBREW_FORMULAE[*]}"
+  exit 0
+fi
+
+missing=()
+for package in "${DEBIAN_PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+# Node.js and npm may come from elsewhere than Debian (the machine image ships its own).
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
+fi
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+sudo=""
+if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
