@@ -1,0 +1,315 @@
+#include "VelloraCore/TurnContent/CodexTurnInputBuilder.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <cstring>
+#include <memory>
+
+#include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/TurnContent/CodexInstructions.h"
+
+namespace vellora {
+
+namespace {
+
+constexpr std::string_view kSectionSeparator = "\n\n";
+constexpr std::string_view kCommandsHeading =
+    "Selected Codex commands below are trusted UI selections made by the user. Use them as "
+    "requested.\n\n";
+constexpr std::string_view kTruncationMarker = "\n[skill instructions truncated]";
+constexpr std::string_view kSkillFileName = "SKILL.md";
+constexpr std::string_view kIndent = "    ";
+
+bool isValidUTF8(std::string_view text) noexcept {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size) {
+    // Runs of ASCII go eight bytes at a time.
+    while (i + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      if ((word & 0x8080808080808080ULL) != 0) break;
+      i += 8;
+    }
+    if (i >= size) break;
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;   // no overlong forms
+      if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+    } else {
+      return false;
+    }
+    if (size - i < length) return false;
+    if (bytes[i + 1] < low || bytes[i + 1] > high) return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Strips Unicode white space (spaces, tabs, line and paragraph separators) from both ends of
+// valid UTF-8 text.
+std::string_view trimmedWhiteSpace(std::string_view text) noexcept {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto length = static_cast<std::int32_t>(text.size());
+  std::int32_t start = 0;
+  while (start < length) {
+    std::int32_t next = start;
+    UChar32 c;
+    U8_NEXT(bytes, next, length, c);
+    if (c < 0 || !u_isUWhiteSpace(c)) break;
+    start = next;
+  }
+  std::int32_t end = length;
+  while (end > start) {
+    std::int32_t previous = end;
+    UChar32 c;
+    U8_PREV(bytes, start, previous, c);
+    if (c < 0 || !u_isUWhiteSpace(c)) break;
+    end = previous;
+  }
+  return text.substr(std::size_t(start), std::size_t(end - start));
+}
+
+// The byte length of the first `limit` extended grapheme clusters of valid UTF-8 text, or
+// nothing when the text has no more than `limit` of them (or ICU cannot segment it, which then
+// leaves the text whole).
+std::optional<std::size_t> graphemePrefixLength(std::string_view text, std::int64_t limit) {
+  if (limit < 0) limit = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UText, decltype(&utext_close)> utext(
+      utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status),
+      &utext_close);
+  std::unique_ptr<icu::BreakIterator> iterator(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  if (U_FAILURE(status)) return std::nullopt;
+  iterator->setText(utext.get(), status);
+  if (U_FAILURE(status)) return std::nullopt;
+  std::int32_t boundary = 0;
+  for (std::int64_t count = 0; count < limit; ++count) {
+    boundary = iterator->next();
+    if (boundary == icu::BreakIterator::DONE) return std::nullopt;
+  }
+  if (std::size_t(boundary) >= text.size()) return std::nullopt;
+  return std::size_t(boundary);
+}
+
+// Prefixes every line with four spaces, empty lines included. Lines end at a line feed that does
+// not follow a carriage return: a CR LF pair is one character of its own, not a line break.
+void appendIndented(std::string& out, std::string_view text) {
+  out.append(kIndent);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n' || (i > 0 && text[i - 1] == '\r')) continue;
+    out.append(text.substr(start, i + 1 - start));
+    out.append(kIndent);
+    start = i + 1;
+  }
+  out.append(text.substr(start));
+}
+
+std::string lastPathComponent(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The string member `dataUrl` of the object member `viewportCapture`, or null.
+const JSONValue* screenshotMember(const JSONValue& context) noexcept {
+  const JSONValue* capture = context.subscript("viewportCapture");
+  if (capture == nullptr || capture->objectValue() == nullptr) return nullptr;
+  return capture->subscript("dataUrl");
+}
+
+// Writes the context as compact JSON with viewportCapture.dataUrl (of any type) replaced by the
+// placeholder, without copying the rest of the value. Throws JSONError for a value that JSON
+// cannot express.
+void appendContextJSON(std::string& out, const JSONValue& context) {
+  const JSONWriteOptions options{.escapeSlashes = false};
+  if (screenshotMember(context) == nullptr) {
+    context.serialize(out, options);
+    return;
+  }
+  out.push_back('{');
+  bool first = true;
+  for (const auto& [key, member] : *context.objectValue()) {
+    if (!first) out.push_back(',');
+    first = false;
+    JSONValue::serializeString(out, key, options);
+    out.push_back(':');
+    if (key != "viewportCapture") {
+      member.serialize(out, options);
+      continue;
+    }
+    out.push_back('{');
+    bool firstInner = true;
+    for (const auto& [innerKey, innerMember] : *member.objectValue()) {
+      if (!firstInner) out.push_back(',');
+      firstInner = false;
+      JSONValue::serializeString(out, innerKey, options);
+      out.push_back(':');
+      if (innerKey == "dataUrl") {
+        JSONValue::serializeString(out, CodexTurnInputBuilder::kScreenshotPlaceholder, options);
+      } else {
+        innerMember.serialize(out, options);
+      }
+    }
+    out.push_back('}');
+  }
+  out.push_back('}');
+}
+
+}  // namespace
+
+std::vector<std::string> CodexTurnInputBuilder::defaultAllowedSkillRoots(
+    std::string_view homeDirectory) {
+  std::string home(homeDirectory);
+  return {home + "/.codex/skills", home + "/.codex/plugins/cache", home + "/.agents/skills",
+          home + "/.synk/skills"};
+}
+
+CodexTurnInputBuilder::CodexTurnInputBuilder(const FileSystem& fileSystem,
+                                             std::int64_t maxSkillInstructionCharacters,
+                                             const std::vector<std::string>& allowedSkillRoots)
+    : fileSystem_(fileSystem), maxSkillInstructionCharacters_(maxSkillInstructionCharacters) {
+  allowedSkillRoots_.reserve(allowedSkillRoots.size());
+  for (const std::string& root : allowedSkillRoots) {
+    std::string normalized;
+    try {
+      normalized = fileSystem_.resolvingSymlinks(root);
+    } catch (...) {
+      normalized = FileSystem::standardizedPath(root);
+    }
+    allowedSkillRoots_.push_back(std::move(normalized));
+  }
+}
+
+JSONValue CodexTurnInputBuilder::input(std::string_view prompt, const JSONValue* context,
+                                       const JSONValue* commands) const {
+  JSONValue::Array items;
+  items.push_back(JSONValue::object({{"type", "text"},
+                                     {"text", formatPrompt(prompt, context, commands)},
+                                     {"text_elements", JSONValue::Array{}}}));
+  if (context != nullptr) {
+    const JSONValue* screenshot = screenshotMember(*context);
+    if (screenshot != nullptr && screenshot->stringValue() != nullptr) {
+      items.push_back(JSONValue::object({{"type", "image"}, {"url", *screenshot}}));
+    }
+  }
+  return JSONValue(std::move(items));
+}
+
+std::string CodexTurnInputBuilder::formatPrompt(std::string_view prompt, const JSONValue* context,
+                                                const JSONValue* commands) const {
+  std::string text;
+  text.append("User prompt:\n").append(prompt);
+
+  if (commands != nullptr && commands->arrayValue() != nullptr) {
+    bool any = false;
+    for (const JSONValue& command : *commands->arrayValue()) {
+      std::optional<std::string> block = commandBlock(command);
+      if (!block) continue;
+      text.append(kSectionSeparator);
+      if (!any) text.append(kCommandsHeading);
+      any = true;
+      text.append(*block);
+    }
+  }
+
+  text.append(kSectionSeparator).append(kUntrustedContextSentence);
+  text.append(kSectionSeparator).append(kPageActionInstructions);
+
+  if (context != nullptr) {
+    std::string json;
+    try {
+      appendContextJSON(json, *context);
+    } catch (const JSONError&) {
+      json.clear();
+    }
+    // A value built with bytes that are not UTF-8 cannot go into the text; the turn goes on
+    // without its context.
+    if (!json.empty() && isValidUTF8(json)) {
+      text.append(kSectionSeparator).append("Context JSON:\n").append(json);
+    }
+  }
+  return text;
+}
+
+std::optional<std::string> CodexTurnInputBuilder::commandBlock(const JSONValue& command) const {
+  const std::string* kind =
+      command.subscript("kind") ? command.subscript("kind")->stringValue() : nullptr;
+  const std::string* name =
+      command.subscript("name") ? command.subscript("name")->stringValue() : nullptr;
+  const std::string* path =
+      command.subscript("path") ? command.subscript("path")->stringValue() : nullptr;
+  if (kind == nullptr || name == nullptr || path == nullptr || name->empty() || path->empty()) {
+    return std::nullopt;
+  }
+  const JSONValue* titleValue = command.subscript("title");
+  const std::string* title = titleValue ? titleValue->stringValue() : nullptr;
+  if (title == nullptr) title = name;
+
+  std::string block;
+  block.append("- ").append(*kind).append(": ").append(*title);
+  block.append("\n  name: ").append(*name);
+  block.append("\n  path: ").append(*path);
+  if (*kind == "skill") {
+    if (std::optional<std::string> instructions = skillInstructions(*path)) {
+      block.append("\n  instructions:\n");
+      appendIndented(block, *instructions);
+    }
+  }
+  return block;
+}
+
+std::optional<std::string> CodexTurnInputBuilder::skillInstructions(
+    const std::string& path) const noexcept {
+  try {
+    if (path.empty() || path.front() != '/') return std::nullopt;
+    if (!fileSystem_.fileExists(path)) return std::nullopt;
+    const std::string resolved = fileSystem_.resolvingSymlinks(path);
+    if (lastPathComponent(resolved) != kSkillFileName) return std::nullopt;
+    bool allowed = false;
+    for (const std::string& root : allowedSkillRoots_) {
+      if (resolved == root ||
+          (resolved.size() > root.size() && resolved.compare(0, root.size(), root) == 0 &&
+           resolved[root.size()] == '/')) {
+        allowed = true;
+        break;
+      }
+    }
+    if (!allowed) return std::nullopt;
+
+    const std::string contents = fileSystem_.readFile(resolved, kMaxSkillFileBytes);
+    if (!isValidUTF8(contents)) return std::nullopt;
+    const std::string_view trimmed = trimmedWhiteSpace(contents);
+    if (trimmed.empty()) return std::nullopt;
+    std::optional<std::size_t> cut = graphemePrefixLength(trimmed, maxSkillInstructionCharacters_);
+    if (!cut) return std::string(trimmed);
+    std::string result(trimmed.substr(0, *cut));
+    result.append(kTruncationMarker);
+    return result;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace vellora
