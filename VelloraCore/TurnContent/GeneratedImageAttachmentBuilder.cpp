@@ -1,0 +1,356 @@
+#include "VelloraCore/TurnContent/GeneratedImageAttachmentBuilder.h"
+
+#include <re2/re2.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+#include <uuid/uuid.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <utility>
+
+#include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/TurnContent/Base64.h"
+#include "VelloraCore/TurnContent/RasterImage.h"
+
+namespace vellora {
+
+namespace {
+
+// A saved image path: a run without white space, quotes or angle brackets that starts with a
+// slash, passes through ".codex/generated_images/" and ends in an image extension. White space
+// is Unicode's, as in "\u00A0" or "\u2028".
+constexpr char kWhiteSpace[] =
+    R"(\t\n\x0B\f\r \x{85}\x{A0}\x{1680}\x{2000}-\x{200A}\x{2028}\x{2029}\x{202F}\x{205F}\x{3000})";
+
+std::string savedImagePathPattern() {
+  const std::string pathCharacter = std::string("[^") + kWhiteSpace + R"("'<>])";
+  return "(/" + pathCharacter + "*\\.codex/generated_images/" + pathCharacter +
+         "+\\.(?:png|jpe?g|webp))";
+}
+
+const RE2& savedImagePathExpression() {
+  static const RE2 expression = [] {
+    RE2::Options options;
+    options.set_case_sensitive(false);
+    options.set_log_errors(false);
+    return RE2(savedImagePathPattern(), options);
+  }();
+  return expression;
+}
+
+const std::string* stringMember(const JSONValue* object, std::string_view key) noexcept {
+  if (object == nullptr) return nullptr;
+  const JSONValue* member = object->subscript(key);
+  return member == nullptr ? nullptr : member->stringValue();
+}
+
+std::optional<std::string> optionalString(const JSONValue* object, std::string_view key) {
+  if (const std::string* value = stringMember(object, key)) return *value;
+  return std::nullopt;
+}
+
+bool hasDotComponent(std::string_view path) noexcept {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view component = path.substr(start, end - start);
+    if (component == "." || component == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string lastPathComponent(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  if (path == "/") return "/";
+  const std::size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string lowercasedASCII(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+std::string mimeTypeForPath(std::string_view path) {
+  const std::string name = lastPathComponent(path);
+  const std::size_t dot = name.rfind('.');
+  const std::string extension =
+      dot == std::string::npos || dot == 0 ? "" : lowercasedASCII(name.substr(dot + 1));
+  if (extension == "jpg" || extension == "jpeg") return "image/jpeg";
+  if (extension == "webp") return "image/webp";
+  return "image/png";
+}
+
+std::string sniffedMimeType(std::string_view bytes) {
+  if (bytes.substr(0, 4) == "\x89PNG") return "image/png";
+  if (bytes.substr(0, 2) == "\xFF\xD8") return "image/jpeg";
+  if (bytes.size() < 12) return "image/png";
+  if (bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP") return "image/webp";
+  return "image/png";
+}
+
+struct DecodedResult {
+  std::string bytes;
+  std::string mimeType;
+};
+
+// `result` as Codex returns it: a base64 data URL, or bare base64.
+std::optional<DecodedResult> decodedResult(std::string_view result) {
+  std::optional<std::string> bytes;
+  std::string mimeType;
+  const std::size_t comma = result.find(',');
+  if (result.substr(0, 5) == "data:" && comma != std::string_view::npos) {
+    const std::string_view header = result.substr(0, comma);
+    if (header.find(";base64") == std::string_view::npos) return std::nullopt;
+    bytes = base64Decoded(result.substr(comma + 1));
+    if (!bytes) return std::nullopt;
+    // The media type is what stands before the first ";"; "data:;base64," names none.
+    const std::string_view parameters = header.substr(5);
+    mimeType = std::string(parameters.substr(0, parameters.find(';')));
+  } else {
+    bytes = base64Decoded(result);
+    if (!bytes) return std::nullopt;
+  }
+  if (bytes->empty()) return std::nullopt;
+  if (mimeType.empty()) mimeType = sniffedMimeType(*bytes);
+  return DecodedResult{std::move(*bytes), std::move(mimeType)};
+}
+
+std::string dataURL(std::string_view mimeType, std::string_view bytes) {
+  std::string url;
+  url.reserve(5 + mimeType.size() + 8 + base64EncodedLength(bytes.size()));
+  url.append("data:").append(mimeType).append(";base64,").append(base64Encoded(bytes));
+  return url;
+}
+
+std::string upperCaseUUID() {
+  uuid_t uuid;
+  uuid_generate_random(uuid);
+  char text[37];
+  uuid_unparse_upper(uuid, text);
+  return text;
+}
+
+// Keeps letters, marks and numbers of any script, "-" and "_"; every other scalar (and every
+// byte that is not UTF-8) becomes "_".
+std::string sanitizedIDPart(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto length = static_cast<std::int32_t>(text.size());
+  std::int32_t index = 0;
+  while (index < length) {
+    const std::int32_t start = index;
+    UChar32 c;
+    U8_NEXT(bytes, index, length, c);
+    const bool keep = c == '-' || c == '_' ||
+                      (c >= 0 && (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)));
+    if (keep) {
+      result.append(text.substr(std::size_t(start), std::size_t(index - start)));
+    } else {
+      result.push_back('_');
+    }
+  }
+  return result;
+}
+
+// ISO 8601 in UTC without fractions: 2026-01-31T09:15:00Z.
+std::string internetDateTime(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto seconds = floor<std::chrono::seconds>(time);
+  const auto days = floor<std::chrono::days>(seconds);
+  const year_month_day date{days};
+  const hh_mm_ss<std::chrono::seconds> clock{seconds - days};
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
+                int(clock.minutes().count()), int(clock.seconds().count()));
+  return text;
+}
+
+void scanForSavedPaths(const std::string& text, std::set<std::string, std::less<>>& seen,
+                       std::vector<GeneratedImageCandidate>& candidates) {
+  const RE2& expression = savedImagePathExpression();
+  re2::StringPiece input(text);
+  re2::StringPiece match;
+  while (RE2::FindAndConsume(&input, expression, &match)) {
+    std::string path(match.data(), match.size());
+    if (hasDotComponent(path)) continue;
+    if (!seen.insert(path).second) continue;
+    candidates.push_back(GeneratedImageCandidate{std::nullopt, std::nullopt, std::move(path)});
+  }
+}
+
+}  // namespace
+
+GeneratedImageAttachmentBuilder::GeneratedImageAttachmentBuilder(const FileSystem& fileSystem,
+                                                                 std::int64_t maxDataURLBytes)
+    : fileSystem_(fileSystem), maxDataURLBytes_(maxDataURLBytes) {}
+
+std::vector<JSONValue> GeneratedImageAttachmentBuilder::attachments(
+    const JSONValue& message, std::string_view threadID,
+    std::chrono::system_clock::time_point now) const noexcept {
+  std::vector<JSONValue> result;
+  for (const GeneratedImageCandidate& candidate : candidates(message, threadID)) {
+    std::optional<JSONValue> attachmentObject = attachment(candidate, now);
+    if (!attachmentObject) continue;
+    try {
+      result.push_back(std::move(*attachmentObject));
+    } catch (...) {
+    }
+  }
+  return result;
+}
+
+std::vector<GeneratedImageCandidate> GeneratedImageAttachmentBuilder::candidates(
+    const JSONValue& message, std::string_view threadID) const noexcept {
+  const JSONValue* params = message.subscript("params");
+  if (params == nullptr || params->objectValue() == nullptr) return {};
+  const std::string* messageThreadID = stringMember(params, "threadId");
+  if (messageThreadID == nullptr || *messageThreadID != threadID) return {};
+
+  try {
+    const std::string* method = stringMember(&message, "method");
+    const JSONValue* item = params->subscript("item");
+    const std::string* itemType =
+        item != nullptr && item->objectValue() != nullptr ? stringMember(item, "type") : nullptr;
+    if (method != nullptr && itemType != nullptr) {
+      if (*method == "item/completed" && *itemType == "imageGeneration") {
+        return {GeneratedImageCandidate{optionalString(item, "id"), optionalString(item, "result"),
+                                        optionalString(item, "savedPath")}};
+      }
+      if (*method == "rawResponseItem/completed" && *itemType == "image_generation_call") {
+        return {GeneratedImageCandidate{optionalString(item, "id"), optionalString(item, "result"),
+                                        std::nullopt}};
+      }
+    }
+
+    // Every string of the message, depth first: array elements in order.
+    std::vector<GeneratedImageCandidate> found;
+    std::set<std::string, std::less<>> seen;
+    std::vector<const JSONValue*> pending{&message};
+    while (!pending.empty()) {
+      const JSONValue* value = pending.back();
+      pending.pop_back();
+      if (const std::string* text = value->stringValue()) {
+        scanForSavedPaths(*text, seen, found);
+      } else if (const JSONValue::Array* array = value->arrayValue()) {
+        for (auto it = array->rbegin(); it != array->rend(); ++it) pending.push_back(&*it);
+      } else if (const JSONValue::Object* object = value->objectValue()) {
+        for (auto it = object->rbegin(); it != object->rend(); ++it) pending.push_back(&it->second);
+      }
+    }
+    return found;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::optional<JSONValue> GeneratedImageAttachmentBuilder::attachment(
+    const GeneratedImageCandidate& candidate,
+    std::chrono::system_clock::time_point now) const noexcept {
+  try {
+    std::optional<std::string> bytes;
+    std::string mimeType;
+    if (candidate.savedPath) {
+      bytes = readSavedImage(*candidate.savedPath);
+      if (bytes) mimeType = mimeTypeForPath(*candidate.savedPath);
+    }
+    if (!bytes && candidate.result) {
+      std::optional<DecodedResult> decoded = decodedResult(*candidate.result);
+      if (!decoded) return std::nullopt;
+      bytes = std::move(decoded->bytes);
+      mimeType = std::move(decoded->mimeType);
+    }
+    if (!bytes) return std::nullopt;
+
+    std::optional<std::string> url = fittedDataURL(*bytes, mimeType);
+    if (!url) return std::nullopt;
+    bytes.reset();
+
+    std::string baseName;
+    if (candidate.sourceID) {
+      baseName = *candidate.sourceID;
+    } else if (candidate.savedPath) {
+      baseName = lastPathComponent(*candidate.savedPath);
+    } else {
+      baseName = "image-" + upperCaseUUID();
+    }
+    std::string finalMimeType = url->substr(5, url->find(';') - 5);
+    std::optional<JSONValue> filePath;
+    if (candidate.savedPath) filePath = JSONValue(*candidate.savedPath);
+    return JSONValue::object({{"id", "generated_" + sanitizedIDPart(baseName)},
+                              {"kind", "generatedImage"},
+                              {"label", "Generated image"},
+                              {"mimeType", std::move(finalMimeType)},
+                              {"dataUrl", std::move(*url)},
+                              {"createdAt", internetDateTime(now)},
+                              {"filePath", std::move(filePath)}});
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::optional<std::string> GeneratedImageAttachmentBuilder::fittedDataURL(
+    std::string_view bytes, std::string_view mimeType) const {
+  if (maxDataURLBytes_ <= 0) return std::nullopt;
+  const auto limit = static_cast<std::uint64_t>(maxDataURLBytes_);
+  const auto fits = [limit](std::string_view type, std::size_t byteCount) {
+    return 5 + type.size() + 8 + base64EncodedLength(byteCount) <= limit;
+  };
+  if (fits(mimeType, bytes.size())) return dataURL(mimeType, bytes);
+
+  // The source is decoded once and each size drawn once; sizes that repeat (an image smaller
+  // than several longest sides is never enlarged) would only repeat the same encodings.
+  std::optional<RasterImage> source = RasterImage::decode(bytes);
+  if (!source) return std::nullopt;
+  const auto width = std::int64_t{source->width};
+  const auto height = std::int64_t{source->height};
+  const std::int64_t longest = std::max(width, height);
+  std::vector<std::pair<std::int64_t, std::int64_t>> triedSizes;
+  for (const int side : kLongestSides) {
+    // Integer arithmetic keeps the longest side exact: 1000 x 333 at 640 is 640 x 213.
+    std::int64_t newWidth = width, newHeight = height;
+    if (longest > side) {
+      newWidth = std::max<std::int64_t>(width * side / longest, 1);
+      newHeight = std::max<std::int64_t>(height * side / longest, 1);
+    }
+    const std::pair size{newWidth, newHeight};
+    if (std::find(triedSizes.begin(), triedSizes.end(), size) != triedSizes.end()) continue;
+    triedSizes.push_back(size);
+    std::optional<RasterImage> canvas =
+        source->resized(static_cast<int>(newWidth), static_cast<int>(newHeight));
+    if (!canvas) continue;
+    for (const double quality : kJPEGQualities) {
+      std::optional<std::string> jpeg = canvas->jpegEncoded(quality);
+      if (jpeg && fits("image/jpeg", jpeg->size())) return dataURL("image/jpeg", *jpeg);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> GeneratedImageAttachmentBuilder::readSavedImage(
+    const std::string& savedPath) const noexcept {
+  try {
+    // The path may come from text that a web page can steer; only a file that really lies in a
+    // generated-images folder, after following links, is read.
+    if (savedPath.empty() || savedPath.front() != '/' || hasDotComponent(savedPath)) {
+      return std::nullopt;
+    }
+    const std::string resolved = fileSystem_.resolvingSymlinks(savedPath);
+    if (!RE2::FullMatch(resolved, savedImagePathExpression())) return std::nullopt;
+    if (!fileSystem_.isRegularFile(resolved)) return std::nullopt;
+    return fileSystem_.readFile(resolved, kMaxImageFileBytes);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace vellora
