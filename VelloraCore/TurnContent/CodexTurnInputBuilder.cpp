@@ -211,7 +211,11 @@ JSONValue CodexTurnInputBuilder::input(std::string_view prompt, const JSONValue*
   if (context != nullptr) {
     const JSONValue* screenshot = screenshotMember(*context);
     if (screenshot != nullptr && screenshot->stringValue() != nullptr) {
-      items.push_back(JSONValue::object({{"type", "image"}, {"url", *screenshot}}));
+      // Built member by member so that the screenshot, often tens of MiB, is copied once.
+      JSONValue::Object image;
+      image.emplace("type", "image");
+      image.emplace("url", *screenshot);
+      items.emplace_back(std::move(image));
     }
   }
   return JSONValue(std::move(items));

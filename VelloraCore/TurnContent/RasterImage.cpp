@@ -62,16 +62,24 @@ std::optional<RasterImage> decodePNG(std::string_view bytes) {
   spng_ihdr header;
   if (spng_get_ihdr(ctx, &header) != 0) return std::nullopt;
   if (!withinBudget(header.width, header.height)) return std::nullopt;
+  // Images without any transparency decode straight to RGB; the others are drawn over black.
+  spng_trns transparency;
+  const bool opaque = (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
+                       header.color_type == SPNG_COLOR_TYPE_TRUECOLOR ||
+                       header.color_type == SPNG_COLOR_TYPE_INDEXED) &&
+                      spng_get_trns(ctx, &transparency) != 0;
+  const int format = opaque ? SPNG_FMT_RGB8 : SPNG_FMT_RGBA8;
   std::size_t size = 0;
-  if (spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size) != 0) return std::nullopt;
+  if (spng_decoded_image_size(ctx, format, &size) != 0) return std::nullopt;
   RasterImage image;
   image.width = static_cast<int>(header.width);
   image.height = static_cast<int>(header.height);
   image.pixels.resize(size);
-  if (spng_decode_image(ctx, image.pixels.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0) {
+  if (spng_decode_image(ctx, image.pixels.data(), size, format, opaque ? 0 : SPNG_DECODE_TRNS) !=
+      0) {
     return std::nullopt;
   }
-  flattenRGBA(image.pixels, std::size_t(image.width) * std::size_t(image.height));
+  if (!opaque) flattenRGBA(image.pixels, std::size_t(image.width) * std::size_t(image.height));
   return image;
 }
 

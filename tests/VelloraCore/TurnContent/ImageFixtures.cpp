@@ -63,7 +63,9 @@ std::string encodePNG(int width, int height, int channels,
   header.width = static_cast<std::uint32_t>(width);
   header.height = static_cast<std::uint32_t>(height);
   header.bit_depth = 8;
-  header.color_type = channels == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
+  header.color_type = channels == 4   ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
+                      : channels == 1 ? SPNG_COLOR_TYPE_GRAYSCALE
+                                      : SPNG_COLOR_TYPE_TRUECOLOR;
   spng_set_ihdr(context.get(), &header);
   if (spng_encode_image(context.get(), pixels.data(), pixels.size(), SPNG_FMT_PNG,
                         SPNG_ENCODE_FINALIZE) != 0) {

@@ -13,7 +13,7 @@ namespace vellora::test {
 // to that amplitude, which makes the image compress badly.
 std::vector<std::uint8_t> gradientPixels(int width, int height, int channels, int noise = 0);
 
-// Encoded images of the given pixels.
+// Encoded images of the given pixels. A PNG may have 1 (grey), 3 or 4 channels.
 std::string encodePNG(int width, int height, int channels, const std::vector<std::uint8_t>& pixels);
 std::string encodeJPEG(int width, int height, const std::vector<std::uint8_t>& rgb,
                        int quality = 90);

@@ -19,6 +19,7 @@ TEST(RasterImageTest, decodesPNGJPEGAndWebPWithTheirPixelSize) {
   const Row rows[] = {
       {"PNG", test::makePNG(7, 3), 7, 3},
       {"PNG with alpha", test::encodePNG(5, 4, 4, gradientPixels(5, 4, 4)), 5, 4},
+      {"grey PNG", test::encodePNG(3, 2, 1, std::vector<std::uint8_t>(6, 90)), 3, 2},
       {"JPEG", test::makeJPEG(9, 6), 9, 6},
       {"WebP lossless", test::makeWebP(6, 2), 6, 2},
       {"WebP lossy", test::encodeWebP(16, 8, gradientPixels(16, 8, 4), false), 16, 8},
@@ -31,6 +32,13 @@ TEST(RasterImageTest, decodesPNGJPEGAndWebPWithTheirPixelSize) {
     EXPECT_EQ(image->height, row.height);
     EXPECT_EQ(image->pixels.size(), std::size_t(row.width) * row.height * 3);
   }
+}
+
+TEST(RasterImageTest, greyBecomesRGB) {
+  std::optional<RasterImage> image =
+      RasterImage::decode(test::encodePNG(2, 1, 1, std::vector<std::uint8_t>{0, 200}));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->pixels, (std::vector<std::uint8_t>{0, 0, 0, 200, 200, 200}));
 }
 
 TEST(RasterImageTest, drawsTransparentPixelsOverBlack) {
