@@ -20,6 +20,7 @@ struct Scratch {
   std::unique_ptr<vellora::FileSystem> fileSystem = vellora::makePosixFileSystem();
   std::string root;
   std::string skillPath;
+  int skillFile = -1;
 
   Scratch() {
     char pattern[] = "/tmp/vellora-fuzz-XXXXXX";
@@ -27,8 +28,11 @@ struct Scratch {
     root = fileSystem->resolvingSymlinks(pattern);
     fileSystem->createDirectories(root + "/skills/fuzz");
     skillPath = root + "/skills/fuzz/SKILL.md";
+    skillFile = ::open(skillPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (skillFile < 0) __builtin_trap();
   }
   ~Scratch() {
+    ::close(skillFile);
     try {
       fileSystem->removeTree(root);
     } catch (...) {
@@ -36,16 +40,16 @@ struct Scratch {
   }
 };
 
-// Replaces the skill file's contents (no sync: the file lives only as long as the run).
-void writeSkill(const std::string& path, std::string_view contents) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) __builtin_trap();
-  while (!contents.empty()) {
-    const ssize_t written = ::write(fd, contents.data(), contents.size());
+// Replaces the skill file's contents in place (no sync: the file lives only as long as the run).
+void writeSkill(int fd, std::string_view contents) {
+  if (::ftruncate(fd, 0) != 0) __builtin_trap();
+  std::size_t offset = 0;
+  while (offset < contents.size()) {
+    const ssize_t written = ::pwrite(fd, contents.data() + offset, contents.size() - offset,
+                                     static_cast<off_t>(offset));
     if (written <= 0) __builtin_trap();
-    contents.remove_prefix(static_cast<std::size_t>(written));
+    offset += static_cast<std::size_t>(written);
   }
-  ::close(fd);
 }
 
 std::string_view nextPart(std::string_view& rest) {
@@ -64,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view rest(reinterpret_cast<const char*>(data), size);
   const std::string_view prompt = nextPart(rest);
   const std::string_view json = nextPart(rest);
-  writeSkill(scratch.skillPath, rest);
+  writeSkill(scratch.skillFile, rest);
 
   JSONValue value;
   try {
