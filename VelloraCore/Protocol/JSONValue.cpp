@@ -63,6 +63,8 @@ JSONValue convert(V& value, std::size_t depth) {
     case od::json_type::number:
       return JSONValue(check(value.get_double()));
     case od::json_type::string:
+      // A string document goes through get_string, which also refuses trailing content.
+      if (depth == 0) return JSONValue(std::string(check(value.get_string())));
       return JSONValue(readString(value));
     case od::json_type::array: {
       if (depth >= JSONValue::kMaxDepth) throwReadError(simdjson::DEPTH_ERROR);
@@ -92,12 +94,20 @@ JSONValue convert(V& value, std::size_t depth) {
 // Small documents reuse one parser per thread; a large one gets its own so that its buffers
 // are released when the read is done.
 constexpr std::size_t kReusableParserCapacity = 1 << 20;
+// The parser's own depth bound sits a little above ours, so that our check always fires first.
+constexpr std::size_t kParserMaxDepth = JSONValue::kMaxDepth + 8;
 
 JSONValue parseWithParser(od::parser& parser, simdjson::padded_string_view text) {
+  if (parser.max_depth() != kParserMaxDepth || parser.capacity() < text.size()) {
+    if (auto error = parser.allocate(text.size(), kParserMaxDepth)) throwReadError(error);
+  }
   od::document document = check(parser.iterate(text));
+  const bool container = check(document.type()) == od::json_type::array ||
+                         check(document.type()) == od::json_type::object;
   JSONValue result = convert(document, 0);
-  // A location still in bounds means more text follows the value.
-  if (document.current_location().error() == simdjson::SUCCESS) {
+  // Scalar getters refuse trailing content themselves; after a container, a location still
+  // in bounds means more text follows the value.
+  if (container && document.current_location().error() == simdjson::SUCCESS) {
     throwReadError(simdjson::TRAILING_CONTENT);
   }
   return result;
