@@ -60,8 +60,8 @@ void read(benchmark::State& state, const std::string& text) {
   std::string buffer = text;
   buffer.resize(text.size() + vellora::JSONValue::kParsePadding, ' ');
   for (auto _ : state) {
-    vellora::NativeEnvelope envelope = vellora::NativeEnvelope::fromJSON(vellora::JSONValue::parse(
-        std::string_view(buffer.data(), text.size()), buffer.size()));
+    vellora::NativeEnvelope envelope = vellora::NativeEnvelope::fromJSON(
+        vellora::JSONValue::parse(std::string_view(buffer.data(), text.size()), buffer.size()));
     benchmark::DoNotOptimize(envelope);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
@@ -87,12 +87,24 @@ void copy(benchmark::State& state, const std::string& text) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-void BM_Read64MiBChatTurn(benchmark::State& state) { read(state, largeText()); }
-void BM_Write64MiBChatTurn(benchmark::State& state) { write(state, largeText()); }
-void BM_Memcpy64MiB(benchmark::State& state) { copy(state, largeText()); }
-void BM_Read2KBEnvelope(benchmark::State& state) { read(state, smallText()); }
-void BM_Write2KBEnvelope(benchmark::State& state) { write(state, smallText()); }
-void BM_Memcpy2KB(benchmark::State& state) { copy(state, smallText()); }
+void BM_Read64MiBChatTurn(benchmark::State& state) {
+  read(state, largeText());
+}
+void BM_Write64MiBChatTurn(benchmark::State& state) {
+  write(state, largeText());
+}
+void BM_Memcpy64MiB(benchmark::State& state) {
+  copy(state, largeText());
+}
+void BM_Read2KBEnvelope(benchmark::State& state) {
+  read(state, smallText());
+}
+void BM_Write2KBEnvelope(benchmark::State& state) {
+  write(state, smallText());
+}
+void BM_Memcpy2KB(benchmark::State& state) {
+  copy(state, smallText());
+}
 
 BENCHMARK(BM_Read64MiBChatTurn)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Write64MiBChatTurn)->Unit(benchmark::kMillisecond);
