@@ -102,11 +102,14 @@ std::string header(std::uint32_t length) {
   return std::string(reinterpret_cast<const char*>(&length), 4);
 }
 
-// Sends the bytes, closes the input, drains the output; returns the peak RSS in KiB.
-long peakMemory(const std::string& host, const std::string& bytes, int* status) {
+// Sends the bytes made by `makeBytes`, closes the input, drains the output; returns the peak
+// RSS in KiB. The bytes are made after the spawn: Linux carries the peak of the memory a child
+// shared with its parent before exec into its own figure.
+template <typename MakeBytes>
+long peakMemory(const std::string& host, MakeBytes makeBytes, int* status) {
   Child child = spawn(host, true);
   std::thread writer([&] {
-    writeAll(child.input, bytes);
+    writeAll(child.input, makeBytes());
     ::close(child.input);
   });
   readAll(child.output);
@@ -160,27 +163,35 @@ int main(int argc, char** argv) {
       trueMedian * 1e6, hostMedian * 1e6, hostMedian / trueMedian);
 
   int status = 0;
-  long rss = peakMemory(host, header(0xFFFFFFFF) + "0123456789", &status);
+  long rss = peakMemory(
+      host, [] { return header(0xFFFFFFFF) + "0123456789"; }, &status);
   std::printf("4 GB header + 10 bytes: exit %d, peak RSS %.1f MiB\n", WEXITSTATUS(status),
               static_cast<double>(rss) / 1024);
 
-  std::string url = "data:image/png;base64,";
-  url.append(60u << 20, 'A');
-  vellora::NativeEnvelope turn{
-      .type = "chat.turn",
-      .requestId = "r1",
-      .sessionId = "s1",
-      .prompt = "Describe the screenshot.",
-      .context =
-          vellora::JSONValue::object({{"url", vellora::JSONValue("https://example.com/")},
-                                      {"selection", vellora::JSONValue(std::string(4u << 20, 'w'))},
-                                      {"screenshot", vellora::JSONValue(std::move(url))}}),
-  };
-  const std::string frame = vellora::NativeMessageCodec::encodeFrame(turn);
-  rss = peakMemory(host, frame, &status);
+  std::size_t frameBytes = 0;
+  rss = peakMemory(
+      host,
+      [&] {
+        std::string url = "data:image/png;base64,";
+        url.append(60u << 20, 'A');
+        vellora::NativeEnvelope turn{
+            .type = "chat.turn",
+            .requestId = "r1",
+            .sessionId = "s1",
+            .prompt = "Describe the screenshot.",
+            .context = vellora::JSONValue::object(
+                {{"url", vellora::JSONValue("https://example.com/")},
+                 {"selection", vellora::JSONValue(std::string(4u << 20, 'w'))},
+                 {"screenshot", vellora::JSONValue(std::move(url))}}),
+        };
+        std::string frame = vellora::NativeMessageCodec::encodeFrame(turn);
+        frameBytes = frame.size();
+        return frame;
+      },
+      &status);
   std::printf("%.1f MiB chat.turn: exit %d, peak RSS %.1f MiB (%.2fx the message)\n",
-              static_cast<double>(frame.size()) / (1 << 20), WEXITSTATUS(status),
+              static_cast<double>(frameBytes) / (1 << 20), WEXITSTATUS(status),
               static_cast<double>(rss) / 1024,
-              static_cast<double>(rss) * 1024 / static_cast<double>(frame.size()));
+              static_cast<double>(rss) * 1024 / static_cast<double>(frameBytes));
   return 0;
 }
