@@ -1,6 +1,8 @@
 // vellora-client: talks to the native host the way Chrome does, for people and scripts.
 //
 //   vellora-client ping
+//   vellora-client health
+//   vellora-client chat --prompt "What is this page about?" --context page.json
 //   vellora-client send '{"type":"ping","requestId":"r1"}' '{"type":"health"}'
 //   echo '{"type":"ping"}' | vellora-client send
 //
@@ -10,8 +12,10 @@
 #include <signal.h>
 
 #include <chrono>
+#include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +38,11 @@ Starts the native host as Chrome does and prints each reply as one JSON line.
 
 commands:
   ping                        send "ping"
+  health                      send "health"
+  catalog                     send "codex.catalog"
+  chat --prompt TEXT [--session ID] [--context FILE] [--commands JSON]
+                              send one "chat.turn" and print the answer as it streams; the page
+                              context is read from a JSON file
   send [JSON...]              send each JSON request; with none, one request per input line
 options:
   --host PATH                 the host program (default: vellora-native-host beside this one)
@@ -87,15 +96,15 @@ class HostConnection {
     io_.emplace(child_.standardOutput->fileDescriptor(), child_.standardInput->fileDescriptor());
   }
 
-  // Sends the request and prints its replies; false when the host ended the conversation.
-  bool exchange(const NativeEnvelope& request) {
+  // Sends the request and hands each reply to `print` until the request's last reply;
+  // false when the host ended the conversation.
+  template <typename Print>
+  bool exchange(const NativeEnvelope& request, Print print) {
     io_->writeEnvelope(request);
     for (;;) {
       std::optional<NativeEnvelope> reply = io_->readEnvelope();
       if (!reply) return false;
-      std::string line;
-      reply->appendJSON(line, {.escapeSlashes = false});
-      std::cout << line << std::endl;
+      print(*reply);
       if (reply->type != "chat.delta" && reply->type != "chat.attachment") return true;
     }
   }
@@ -114,7 +123,7 @@ class HostConnection {
     if (!exit->succeeded()) {
       std::cerr << "vellora-client: the host "
                 << (exit->reason == vellora::ProcessExit::Reason::exited ? "exited with status "
-                                                                          : "ended by signal ")
+                                                                         : "ended by signal ")
                 << exit->code << "\n";
     }
     return exit->reason == vellora::ProcessExit::Reason::exited ? exit->code : 128 + exit->code;
@@ -129,22 +138,76 @@ NativeEnvelope requestFromJSON(const std::string& text) {
   return NativeEnvelope::fromJSON(JSONValue::parse(text));
 }
 
-int converse(const Options& options, const std::vector<NativeEnvelope>& requests,
-             bool readLines) {
+void printJSONLine(const NativeEnvelope& reply) {
+  std::string line;
+  reply.appendJSON(line, {.escapeSlashes = false});
+  std::cout << line << std::endl;
+}
+
+int converse(const Options& options, const std::vector<NativeEnvelope>& requests, bool readLines) {
   auto launcher = vellora::makePosixProcessLauncher();
   HostConnection host(options, *launcher);
   bool open = true;
   for (const NativeEnvelope& request : requests) {
-    if (!(open = host.exchange(request))) break;
+    if (!(open = host.exchange(request, printJSONLine))) break;
   }
   if (readLines) {
     std::string line;
     while (open && std::getline(std::cin, line)) {
       if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-      open = host.exchange(requestFromJSON(line));
+      open = host.exchange(requestFromJSON(line), printJSONLine);
     }
   }
   return host.finish();
+}
+
+// One chat turn: the answer's text as it streams, attachments as one line each, and the
+// error text (exit status 1) when the turn fails.
+int chat(const Options& options) {
+  NativeEnvelope request{.type = "chat.turn", .requestId = "chat-1", .sessionId = "terminal"};
+  const std::vector<std::string>& words = options.arguments;
+  for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
+    if (words[i] == "--prompt") {
+      request.prompt = words[i + 1];
+    } else if (words[i] == "--session") {
+      request.sessionId = words[i + 1];
+    } else if (words[i] == "--context") {
+      std::ifstream file(words[i + 1], std::ios::binary);
+      if (!file) throw std::runtime_error("cannot read " + words[i + 1]);
+      std::stringstream text;
+      text << file.rdbuf();
+      request.context = JSONValue::parse(text.str());
+    } else if (words[i] == "--commands") {
+      request.commands = JSONValue::parse(words[i + 1]);
+    } else {
+      throw std::runtime_error("unknown chat option " + words[i]);
+    }
+  }
+  if (!request.prompt || words.size() % 2 != 0)
+    throw std::runtime_error("chat needs --prompt TEXT");
+
+  auto launcher = vellora::makePosixProcessLauncher();
+  HostConnection host(options, *launcher);
+  bool failed = false;
+  host.exchange(request, [&failed](const NativeEnvelope& reply) {
+    if (reply.type == "chat.delta") {
+      std::cout << reply.delta.value_or("") << std::flush;
+    } else if (reply.type == "chat.attachment") {
+      std::string line;
+      reply.attachment.value_or(JSONValue()).serialize(line, {.escapeSlashes = false});
+      std::cout << "\n[attachment] " << line.substr(0, 200) << (line.size() > 200 ? "..." : "")
+                << std::endl;
+    } else if (reply.type == "chat.done") {
+      std::cout << std::endl;
+    } else {
+      failed = true;
+      std::cout << std::endl;
+      std::cerr << "error (" << reply.code.value_or("") << "): " << reply.message.value_or("")
+                << std::endl;
+    }
+  });
+  const int status = host.finish();
+  return failed ? 1 : status;
 }
 
 }  // namespace
@@ -160,6 +223,14 @@ int main(int argc, char** argv) {
     if (options->command == "ping") {
       return converse(*options, {NativeEnvelope{.type = "ping", .requestId = "ping-1"}}, false);
     }
+    if (options->command == "health") {
+      return converse(*options, {NativeEnvelope{.type = "health", .requestId = "health-1"}}, false);
+    }
+    if (options->command == "catalog") {
+      return converse(*options, {NativeEnvelope{.type = "codex.catalog", .requestId = "catalog-1"}},
+                      false);
+    }
+    if (options->command == "chat") return chat(*options);
     if (options->command == "send") {
       std::vector<NativeEnvelope> requests;
       for (const std::string& text : options->arguments) requests.push_back(requestFromJSON(text));
