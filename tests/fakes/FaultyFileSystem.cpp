@@ -36,7 +36,6 @@ std::string FaultyFileSystem::readFile(const std::string& path, std::size_t maxB
 void FaultyFileSystem::writeFileAtomically(const std::string& path, std::string_view data) {
   failIfChosen(Operation::writeFileAtomically, path);
   base_.writeFileAtomically(path, data);
-  writtenPaths_.push_back(path);
 }
 
 void FaultyFileSystem::createDirectories(const std::string& path) {

@@ -12,7 +12,7 @@ namespace vellora::test {
 
 // A file system that passes every call to a real one, except the calls it was told to fail:
 // those throw FileSystemError with the chosen error number, as a full disk or a missing
-// permission would, and change nothing. It records the paths written.
+// permission would, and change nothing.
 class FaultyFileSystem final : public FileSystem {
  public:
   enum class Operation { readFile, writeFileAtomically, createDirectories, contentsOfDirectory };
@@ -23,8 +23,6 @@ class FaultyFileSystem final : public FileSystem {
   void failOn(Operation operation, std::string path, int errorNumber = EIO) {
     failures_[{operation, std::move(path)}] = errorNumber;
   }
-  // Paths of the successful writeFileAtomically calls, in order.
-  const std::vector<std::string>& writtenPaths() const { return writtenPaths_; }
 
   bool fileExists(const std::string& path) const noexcept override;
   bool isDirectory(const std::string& path) const noexcept override;
@@ -43,7 +41,6 @@ class FaultyFileSystem final : public FileSystem {
 
   FileSystem& base_;
   std::map<std::pair<Operation, std::string>, int> failures_;
-  std::vector<std::string> writtenPaths_;
 };
 
 }  // namespace vellora::test
