@@ -6,7 +6,7 @@
 // Two references run on the same files in the same process: reading the ten files (the floor),
 // and reading and parsing them whole into JSONValue (the straightforward way).
 //
-//   ChromeExtensionDetectionBenchmark --benchmark_repetitions=15
+//   build/release/bench/chrome_detection_benchmark --benchmark_repetitions=15
 //       --benchmark_report_aggregates_only=true
 
 #include <benchmark/benchmark.h>
