@@ -17,8 +17,8 @@ class FileSystem;
 // The file system must outlive it.
 class ChromeExtensionDetector {
  public:
-  // `chromeDirectory` is Chrome's user data directory, HOME/Library/Application Support/Google/
-  // Chrome for the companion.
+  // `chromeDirectory` is Chrome's user data directory; the companion and the client pass
+  // chromeUserDataDirectory(home) (AppPaths.h).
   ChromeExtensionDetector(std::string chromeDirectory, const FileSystem& fileManager);
 
   const std::string& chromeDirectory() const noexcept { return chromeDirectory_; }
