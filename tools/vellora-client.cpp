@@ -21,8 +21,10 @@
 
 #include "VelloraCore/Platform/Environment.h"
 #include "VelloraCore/Platform/ExecutablePath.h"
+#include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "VelloraCore/Protocol/NativeMessageIO.h"
+#include "tools/ChromeCommands.h"
 
 namespace {
 
@@ -44,6 +46,11 @@ commands:
                               send one "chat.turn" and print the answer as it streams; the page
                               context is read from a JSON file
   send [JSON...]              send each JSON request; with none, one request per input line
+  install [--extension-id ID]...
+                              write Chrome's host manifest for the host program, allowing the
+                              given extension IDs (default: the IDs detected in Chrome)
+  detect [--chrome-directory DIR]
+                              list the extension copies found in Chrome's profiles
 options:
   --host PATH                 the host program (default: vellora-native-host beside this one)
   --origin ORIGIN             the argument the host is started with (an extension origin)
@@ -55,6 +62,18 @@ struct Options {
   std::string command;
   std::vector<std::string> arguments;
 };
+
+// The host beside this program, as installed; else where the build tree puts it.
+std::string defaultHostPath() {
+  const std::string self = vellora::currentExecutablePath();
+  const std::string directory = self.substr(0, self.rfind('/') + 1);
+  auto fileSystem = vellora::makePosixFileSystem();
+  for (const std::string& candidate : {directory + "vellora-native-host",
+                                       directory + "../vellora-native-host/vellora-native-host"}) {
+    if (fileSystem->isExecutableFile(candidate)) return fileSystem->resolvingSymlinks(candidate);
+  }
+  return directory + "vellora-native-host";
+}
 
 std::optional<Options> parseOptions(int argc, char** argv) {
   Options options;
@@ -72,12 +91,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
   if (i == words.size()) return std::nullopt;
   options.command = words[i];
   options.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words.end());
-  if (options.hostPath.empty()) {
-    const std::string self = vellora::currentExecutablePath();
-    const std::string directory = self.substr(0, self.rfind('/') + 1);
-    // The build puts the client in tools/ and the host in vellora-native-host/.
-    options.hostPath = directory + "../vellora-native-host/vellora-native-host";
-  }
+  if (options.hostPath.empty()) options.hostPath = defaultHostPath();
   return options;
 }
 
@@ -231,6 +245,10 @@ int main(int argc, char** argv) {
                       false);
     }
     if (options->command == "chat") return chat(*options);
+    if (options->command == "install") {
+      return vellora::runInstallCommand(options->arguments, options->hostPath);
+    }
+    if (options->command == "detect") return vellora::runDetectCommand(options->arguments);
     if (options->command == "send") {
       std::vector<NativeEnvelope> requests;
       for (const std::string& text : options->arguments) requests.push_back(requestFromJSON(text));
