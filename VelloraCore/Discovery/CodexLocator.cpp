@@ -1,6 +1,5 @@
 #include "VelloraCore/Discovery/CodexLocator.h"
 
-#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "VelloraCore/Discovery/CodexProcessEnvironment.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/UTF8Text.h"
 
 namespace vellora {
 
@@ -48,26 +48,9 @@ std::optional<std::string> lastAbsolutePathLine(const std::string& text) {
     } else {
       ++position;
     }
-    // Trim white space at both ends of [lineStart, lineEnd).
-    int32_t start = lineStart;
-    int32_t end = lineEnd;
-    while (start < end) {
-      int32_t next = start;
-      UChar32 first;
-      U8_NEXT(bytes, next, end, first);
-      if (!u_isUWhiteSpace(first)) break;
-      start = next;
-    }
-    while (end > start) {
-      int32_t previous = end;
-      UChar32 last;
-      U8_PREV(bytes, start, previous, last);
-      if (!u_isUWhiteSpace(last)) break;
-      end = previous;
-    }
-    if (end > start && bytes[start] == '/') {
-      found = text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
-    }
+    std::string_view line = trimmingWhitespace(std::string_view(text).substr(
+        static_cast<std::size_t>(lineStart), static_cast<std::size_t>(lineEnd - lineStart)));
+    if (!line.empty() && line.front() == '/') found = std::string(line);
     lineStart = position;
   }
   return found;
