@@ -63,7 +63,7 @@ std::string notificationStream() {
              {"params", JSONValue::object({{"threadId", "019a2b3c-4d5e-7f80-9a1b-2c3d4e5f6a7b"},
                                            {"turnId", "turn-" + std::to_string(i)},
                                            {"itemId", "msg_0123456789abcdef"},
-                                           {"delta", std::string(88, 'w')}})}})
+                                           {"delta", std::string(40, 'w')}})}})
             .serialized();
     stream += line;
     stream += '\n';
