@@ -110,6 +110,8 @@ TEST(JSONValueTest, escapesStringsForTheWire) {
   EXPECT_EQ(JSONValue(text).serialized({.escapeSlashes = false}), R"("a/b \"q\" \\ \n\t\u0001 é")");
   EXPECT_EQ(*JSONValue::parse(JSONValue(text).serialized()).stringValue(), text);
   EXPECT_EQ(*JSONValue::parse(R"("\u00e9\ud83d\ude00\/")").stringValue(), "é😀/");
+  EXPECT_EQ(JSONValue::parse(R"(["\u00e9\ud83d\ude00\/\"\\\b\f\n\r\t\u0041x"])"),
+            JSONValue(JSONValue::Array{"é😀/\"\\\b\f\n\r\tAx"}));
 }
 
 TEST(JSONValueTest, prettyPrintsWithSortedKeys) {
@@ -125,9 +127,33 @@ TEST(JSONValueTest, duplicateKeysKeepTheLastValue) {
 
 TEST(JSONValueTest, refusesInvalidText) {
   const char* cases[] = {
-      "",         "   ",      "{",     "[1,]",     "{\"a\":}",  "nul",
-      "'x'",      "[1] 2",    "{} {}", "01",       "1.",        "\"\x01\"",
-      "\"\xff\"", "\"\xc3\"", "NaN",   "Infinity", "{\"a\" 1}", "[\"a\"\"b\"]",
+      "",
+      "   ",
+      "{",
+      "[1,]",
+      "{\"a\":}",
+      "nul",
+      "'x'",
+      "[1] 2",
+      "{} {}",
+      "01",
+      "1.",
+      "\"\x01\"",
+      "\"\xff\"",
+      "\"\xc3\"",
+      "NaN",
+      "Infinity",
+      "{\"a\" 1}",
+      "[\"a\"\"b\"]",
+      // Strings inside containers are decoded by our own reader.
+      R"(["\x"])",
+      R"(["\ud800"])",
+      R"(["\udc00"])",
+      R"(["\ud800\u0041"])",
+      R"(["\u12G4"])",
+      R"({"k":"\u00"})",
+      "[\"\xc3\x28\"]",
+      "[\"\x01\"]",
   };
   for (const char* text : cases) {
     EXPECT_THROW(JSONValue::parse(text), JSONError) << "input: " << text;
