@@ -1,8 +1,11 @@
 #include "VelloraCore/Platform/ByteStream.h"
 
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <utility>
 
 #include "VelloraCore/Platform/IOError.h"
@@ -22,6 +25,25 @@ ByteStream& ByteStream::operator=(ByteStream&& other) noexcept {
     fileDescriptor_ = std::exchange(other.fileDescriptor_, -1);
   }
   return *this;
+}
+
+bool ByteStream::waitReadable(std::chrono::milliseconds timeout) const noexcept {
+  if (fileDescriptor_ < 0) return true;
+  const bool forever = timeout.count() < 0;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int milliseconds = -1;
+    if (!forever) {
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      milliseconds = static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+    }
+    pollfd descriptor{fileDescriptor_, POLLIN, 0};
+    int ready = ::poll(&descriptor, 1, milliseconds);
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return true;  // the read reports the error
+  }
 }
 
 std::size_t ByteStream::read(char* buffer, std::size_t capacity) {

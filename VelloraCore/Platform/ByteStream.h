@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string_view>
 
@@ -21,6 +22,9 @@ class ByteStream {
   int fileDescriptor() const noexcept { return fileDescriptor_; }
   bool isOpen() const noexcept { return fileDescriptor_ >= 0; }
 
+  // Blocks until a read would not block (bytes, the end of the stream or an error are there)
+  // or `timeout` has passed; a negative `timeout` waits without limit. True when readable.
+  bool waitReadable(std::chrono::milliseconds timeout) const noexcept;
   // Blocks until at least one byte is available, then reads at most `capacity` bytes into
   // `buffer`. Returns the count, or 0 at the end of the stream. Throws IOError.
   std::size_t read(char* buffer, std::size_t capacity);
