@@ -7,9 +7,10 @@
 #include "VelloraCore/AppServer/CodexAppServerCommand.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "tests/support/CodexScratchHome.h"
 #include "tests/support/TemporaryDirectory.h"
 
-// The transport against the real `codex app-server` (VELLORA_REAL_CODEX names the executable),
+// The transport against the real `codex app-server` (the pinned install of the test script),
 // with a scratch HOME and every proxy pointed at a closed local port, so that it never reaches
 // the network.
 namespace vellora {
@@ -18,8 +19,8 @@ namespace {
 class AppServerContractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* codex = std::getenv("VELLORA_REAL_CODEX");
-    if (codex == nullptr || *codex == '\0') GTEST_SKIP() << "VELLORA_REAL_CODEX is not set";
+    const std::optional<std::string> codex = test::CodexScratchHome::realCodexPath();
+    if (!codex) GTEST_SKIP() << "the pinned Codex is not installed (scripts/install-codex.sh)";
     ::signal(SIGPIPE, SIG_IGN);
     Environment environment = {{"HOME", home_.path()}, {"LANG", "C.UTF-8"}};
     if (const char* path = std::getenv("PATH")) environment["PATH"] = path;
@@ -28,7 +29,7 @@ class AppServerContractTest : public ::testing::Test {
       environment[proxy] = "http://127.0.0.1:9";
     }
     process_ = std::make_unique<AppServerProcess>(
-        codex, home_ / "workspace",
+        *codex, home_ / "workspace",
         [this](const JSONValue& message) { handled_.push_back(message); }, *launcher_, clock_,
         environment, home_.path());
     process_->start(*fileSystem_);
