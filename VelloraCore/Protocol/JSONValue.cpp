@@ -33,11 +33,118 @@ auto check(Result&& result) {
   return value;
 }
 
-// A string whose raw token holds no escape is copied straight from the input, which stage one
-// has already validated as UTF-8 without control characters; this keeps a 60 MB data URL from
-// passing through the parser's string buffer.
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads the four hex digits after "\u" at text[i]; -1 when they are not four hex digits.
+long readHex4(std::string_view text, std::size_t i) {
+  if (i + 4 > text.size()) return -1;
+  long value = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    const int digit = hexValue(text[i + k]);
+    if (digit < 0) return -1;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+void appendUTF8(std::string& out, unsigned long codePoint) {
+  if (codePoint < 0x80) {
+    out.push_back(static_cast<char>(codePoint));
+  } else if (codePoint < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else if (codePoint < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  }
+}
+
+// Decodes the inside of a JSON string token whose bytes stage one has already checked (valid
+// UTF-8, no raw control characters). Escapes are checked here: an unknown escape or a lone
+// surrogate is a read error, as in the parser's own decoder.
+std::string unescape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t runStart = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const void* found = std::memchr(text.data() + i, '\\', text.size() - i);
+    if (found == nullptr) break;
+    i = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    out.append(text.data() + runStart, i - runStart);
+    if (i + 1 >= text.size()) throwReadError(simdjson::STRING_ERROR);
+    const char escape = text[i + 1];
+    i += 2;
+    switch (escape) {
+      case '"':
+        out.push_back('"');
+        break;
+      case '\\':
+        out.push_back('\\');
+        break;
+      case '/':
+        out.push_back('/');
+        break;
+      case 'b':
+        out.push_back('\b');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case 'u': {
+        long unit = readHex4(text, i);
+        if (unit < 0) throwReadError(simdjson::STRING_ERROR);
+        i += 4;
+        unsigned long codePoint = static_cast<unsigned long>(unit);
+        if (unit >= 0xDC00 && unit <= 0xDFFF) throwReadError(simdjson::STRING_ERROR);
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          if (i + 2 > text.size() || text[i] != '\\' || text[i + 1] != 'u') {
+            throwReadError(simdjson::STRING_ERROR);
+          }
+          const long low = readHex4(text, i + 2);
+          if (low < 0xDC00 || low > 0xDFFF) throwReadError(simdjson::STRING_ERROR);
+          i += 6;
+          codePoint =
+              0x10000 + ((codePoint - 0xD800) << 10) + static_cast<unsigned long>(low - 0xDC00);
+        }
+        appendUTF8(out, codePoint);
+        break;
+      }
+      default:
+        throwReadError(simdjson::STRING_ERROR);
+    }
+    runStart = i;
+  }
+  out.append(text.data() + runStart, text.size() - runStart);
+  return out;
+}
+
+// Strings are decoded straight from the input, which stage one has already validated as UTF-8
+// without raw control characters, so a 60 MB data URL never passes through the parser's own
+// string buffer on its way into the value.
 template <typename V>
 std::string readString(V& value) {
+  // A document's token comes as a plain view; a value's as a result to check.
   std::string_view raw;
   if constexpr (std::is_same_v<decltype(value.raw_json_token()), std::string_view>) {
     raw = value.raw_json_token();
@@ -45,11 +152,8 @@ std::string readString(V& value) {
     raw = check(value.raw_json_token());
   }
   while (!raw.empty() && raw.back() != '"') raw.remove_suffix(1);
-  if (raw.size() >= 2 && raw.front() == '"' &&
-      std::memchr(raw.data(), '\\', raw.size()) == nullptr) {
-    return std::string(raw.substr(1, raw.size() - 2));
-  }
-  return std::string(check(value.get_string()));
+  if (raw.size() < 2 || raw.front() != '"') throwReadError(simdjson::STRING_ERROR);
+  return unescape(raw.substr(1, raw.size() - 2));
 }
 
 template <typename V>
@@ -63,6 +167,8 @@ JSONValue convert(V& value, std::size_t depth) {
     case od::json_type::number:
       return JSONValue(check(value.get_double()));
     case od::json_type::string:
+      // A string document goes through get_string, which also refuses trailing content.
+      if (depth == 0) return JSONValue(std::string(check(value.get_string())));
       return JSONValue(readString(value));
     case od::json_type::array: {
       if (depth >= JSONValue::kMaxDepth) throwReadError(simdjson::DEPTH_ERROR);
@@ -92,12 +198,20 @@ JSONValue convert(V& value, std::size_t depth) {
 // Small documents reuse one parser per thread; a large one gets its own so that its buffers
 // are released when the read is done.
 constexpr std::size_t kReusableParserCapacity = 1 << 20;
+// The parser's own depth bound sits a little above ours, so that our check always fires first.
+constexpr std::size_t kParserMaxDepth = JSONValue::kMaxDepth + 8;
 
 JSONValue parseWithParser(od::parser& parser, simdjson::padded_string_view text) {
+  if (parser.max_depth() != kParserMaxDepth || parser.capacity() < text.size()) {
+    if (auto error = parser.allocate(text.size(), kParserMaxDepth)) throwReadError(error);
+  }
   od::document document = check(parser.iterate(text));
+  const bool container = check(document.type()) == od::json_type::array ||
+                         check(document.type()) == od::json_type::object;
   JSONValue result = convert(document, 0);
-  // A location still in bounds means more text follows the value.
-  if (document.current_location().error() == simdjson::SUCCESS) {
+  // Scalar getters refuse trailing content themselves; after a container, a location still
+  // in bounds means more text follows the value.
+  if (container && document.current_location().error() == simdjson::SUCCESS) {
     throwReadError(simdjson::TRAILING_CONTENT);
   }
   return result;
@@ -112,13 +226,29 @@ JSONValue parsePadded(simdjson::padded_string_view text) {
   return parseWithParser(*parser, text);
 }
 
+// Which bytes a JSON string cannot hold as they are: control characters, '"' and '\\'; '/' only
+// when slashes are escaped.
+struct EscapeTable {
+  bool plain[256];
+  bool withSlash[256];
+  constexpr EscapeTable() : plain(), withSlash() {
+    for (int c = 0; c < 256; ++c) {
+      plain[c] = c < 0x20 || c == '"' || c == '\\';
+      withSlash[c] = plain[c] || c == '/';
+    }
+  }
+};
+constexpr EscapeTable kEscapeTable;
+
 void appendEscaped(std::string& out, std::string_view text, bool escapeSlashes) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
+  out.reserve(out.size() + text.size() + 2);
   out.push_back('"');
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\' && (c != '/' || !escapeSlashes)) continue;
+    if (!needsEscape[c]) continue;
     out.append(text.data() + runStart, i - runStart);
     runStart = i + 1;
     switch (c) {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <new>
+#include <vector>
 
 #include "VelloraCore/Platform/IOError.h"
 #include "VelloraCore/Protocol/NativeMessageCodec.h"
@@ -30,14 +30,18 @@ std::size_t readFully(int fd, char* buffer, std::size_t count) {
   return total;
 }
 
-struct FreeDeleter {
-  void operator()(char* p) const noexcept { std::free(p); }
-};
-using Buffer = std::unique_ptr<char, FreeDeleter>;
+// A payload arrives in chunks that start small and double up to kMaxChunkBytes, so memory
+// grows only as bytes actually arrive: a header announcing 4 GB followed by a few bytes never
+// allocates 4 GB. Chunks are never reallocated (a growing buffer would leave copies behind in
+// the heap); once the payload is complete they are moved into one buffer with JSON parse padding,
+// each chunk freed as soon as it has been copied.
+constexpr std::size_t kFirstChunkBytes = 64 * 1024;
+constexpr std::size_t kMaxChunkBytes = 8 * 1024 * 1024;
 
-// The buffer starts small and doubles as bytes actually arrive, so a header that announces
-// 4 GB followed by a few bytes never allocates 4 GB. It keeps JSON parse padding at its end.
-constexpr std::size_t kInitialPayloadCapacity = 64 * 1024;
+struct Chunk {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size;
+};
 
 }  // namespace
 
@@ -50,27 +54,40 @@ std::optional<NativeEnvelope> NativeMessageIO::readEnvelope() {
   }
   const std::size_t length = NativeMessageCodec::payloadLength(header);
 
-  std::size_t capacity = std::min(length, kInitialPayloadCapacity);
-  Buffer buffer(static_cast<char*>(std::malloc(capacity + JSONValue::kParsePadding)));
-  if (!buffer) throw std::bad_alloc();
+  std::vector<Chunk> chunks;
   std::size_t received = 0;
-  for (;;) {
-    const std::size_t arrived = readFully(input_, buffer.get() + received, capacity - received);
+  std::size_t chunkBytes = kFirstChunkBytes;
+  while (received < length) {
+    const std::size_t size = std::min(chunkBytes, length - received);
+    // The last chunk of a small payload keeps room for the parse padding.
+    const bool only = chunks.empty() && size == length;
+    Chunk chunk{std::unique_ptr<char[]>(new char[size + (only ? JSONValue::kParsePadding : 0)]),
+                size};
+    const std::size_t arrived = readFully(input_, chunk.bytes.get(), size);
     received += arrived;
-    if (received == length) break;
-    if (received < capacity) {
+    if (arrived < size) {
       throw NativeMessageCodecError(NativeMessageCodecError::Case::truncatedPayload);
     }
-    capacity = std::min(length, capacity * 2);
-    char* grown =
-        static_cast<char*>(std::realloc(buffer.get(), capacity + JSONValue::kParsePadding));
-    if (grown == nullptr) throw std::bad_alloc();
-    buffer.release();
-    buffer.reset(grown);
+    chunks.push_back(std::move(chunk));
+    chunkBytes = std::min(chunkBytes * 2, kMaxChunkBytes);
   }
+
+  std::unique_ptr<char[]> payload;
+  if (chunks.size() == 1) {
+    payload = std::move(chunks.front().bytes);
+  } else {
+    payload.reset(new char[length + JSONValue::kParsePadding]);
+    std::size_t offset = 0;
+    for (Chunk& chunk : chunks) {
+      std::memcpy(payload.get() + offset, chunk.bytes.get(), chunk.size);
+      offset += chunk.size;
+      chunk.bytes.reset();
+    }
+  }
+  chunks.clear();
   JSONValue value =
-      JSONValue::parse(std::string_view(buffer.get(), length), capacity + JSONValue::kParsePadding);
-  buffer.reset();
+      JSONValue::parse(std::string_view(payload.get(), length), length + JSONValue::kParsePadding);
+  payload.reset();
   return NativeEnvelope::fromJSON(std::move(value));
 }
 

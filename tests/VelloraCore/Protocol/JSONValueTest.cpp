@@ -2,15 +2,193 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace vellora {
 namespace {
 
-TEST(JSONValueTest, readsNestedDocument) {
+TEST(JSONValueTest, readsNestedDocumentAndWritesItBack) {
   JSONValue value = JSONValue::parse(R"({"a": 1, "b": [true, 0, null, "x"]})");
   EXPECT_EQ(
       value,
       (JSONValue(JSONValue::Object{{"a", 1.0}, {"b", JSONValue::Array{true, 0, nullptr, "x"}}})));
   EXPECT_EQ(JSONValue::parse(value.serialized()), value);
+}
+
+TEST(JSONValueTest, keepsLiteralCasesApart) {
+  const JSONValue number = JSONValue::parse("1");
+  const JSONValue text = JSONValue::parse(R"("1")");
+  const JSONValue boolean = JSONValue::parse("true");
+  EXPECT_EQ(number.kind(), JSONValue::Kind::number);
+  EXPECT_EQ(text.kind(), JSONValue::Kind::string);
+  EXPECT_EQ(boolean.kind(), JSONValue::Kind::boolean);
+  EXPECT_NE(number, text);
+  EXPECT_NE(number, boolean);
+  EXPECT_NE(text, boolean);
+  EXPECT_EQ(JSONValue::parse("0").boolValue(), std::nullopt);
+  EXPECT_EQ(JSONValue::parse(R"("12")").numberValue(), std::nullopt);
+  EXPECT_EQ(number.stringValue(), nullptr);
+}
+
+TEST(JSONValueTest, objectsCompareWithoutMemberOrder) {
+  EXPECT_EQ(JSONValue::parse(R"({"a":1,"b":{"c":[1,2]}})"),
+            JSONValue::parse(R"({"b":{"c":[1,2]},"a":1})"));
+  EXPECT_NE(JSONValue::parse(R"({"a":1})"), JSONValue::parse(R"({"a":1,"b":2})"));
+  EXPECT_NE(JSONValue::parse("[1,2]"), JSONValue::parse("[2,1]"));
+}
+
+TEST(JSONValueTest, subscriptFindsOnlyExactObjectKeys) {
+  const JSONValue object = JSONValue::parse(R"({"Key": "v"})");
+  ASSERT_NE(object.subscript("Key"), nullptr);
+  EXPECT_EQ(*object.subscript("Key")->stringValue(), "v");
+  EXPECT_EQ(object.subscript("key"), nullptr);
+  for (const char* text : {"[1]", R"("Key")", "null", "3"}) {
+    EXPECT_EQ(JSONValue::parse(text).subscript("Key"), nullptr) << text;
+  }
+}
+
+TEST(JSONValueTest, objectLeavesOutAbsentPairs) {
+  JSONValue value = JSONValue::object({{"a", JSONValue("x")}, {"b", std::nullopt}});
+  ASSERT_NE(value.objectValue(), nullptr);
+  EXPECT_EQ(value.objectValue()->size(), 1u);
+  EXPECT_EQ(value.serialized(), R"({"a":"x"})");
+}
+
+TEST(JSONValueTest, readsEveryNumberAsDouble) {
+  struct Case {
+    const char* text;
+    double expected;
+  } cases[] = {
+      {"3.0", 3.0},
+      {"-0.5", -0.5},
+      {"1e300", 1e300},
+      {"18446744073709551616", 18446744073709551616.0},
+      {"-9223372036854775809", -9223372036854775809.0},
+      {"9007199254740993", 9007199254740992.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JSONValue::parse(c.text).numberValue(), c.expected) << c.text;
+  }
+}
+
+TEST(JSONValueTest, writesNumbersInShortestForm) {
+  struct Case {
+    double number;
+    const char* expected;
+  } cases[] = {
+      {3.0, "3"},
+      {-42, "-42"},
+      {0.1, "0.1"},
+      {1.5e-7, "1.5e-07"},
+      {1e300, "1e+300"},
+      {123456.75, "123456.75"},
+      {9007199254740991.0, "9007199254740991"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JSONValue(c.number).serialized(), c.expected) << c.expected;
+    EXPECT_EQ(JSONValue::parse(c.expected).numberValue(), c.number) << c.expected;
+  }
+}
+
+TEST(JSONValueTest, refusesNumbersJSONCannotExpress) {
+  for (double number : {std::nan(""), std::numeric_limits<double>::infinity(),
+                        -std::numeric_limits<double>::infinity()}) {
+    JSONValue nested = JSONValue::object({{"a", JSONValue::Array{1, number}}});
+    try {
+      (void)nested.serialized();
+      ADD_FAILURE() << "wrote " << number;
+    } catch (const JSONError& error) {
+      EXPECT_EQ(error.errorCase(), JSONError::Case::notEncodable);
+    }
+  }
+}
+
+TEST(JSONValueTest, escapesStringsForTheWire) {
+  const std::string text = "a/b \"q\" \\ \n\t\x01 é";
+  EXPECT_EQ(JSONValue(text).serialized(), R"("a\/b \"q\" \\ \n\t\u0001 é")");
+  EXPECT_EQ(JSONValue(text).serialized({.escapeSlashes = false}), R"("a/b \"q\" \\ \n\t\u0001 é")");
+  EXPECT_EQ(*JSONValue::parse(JSONValue(text).serialized()).stringValue(), text);
+  EXPECT_EQ(*JSONValue::parse(R"("\u00e9\ud83d\ude00\/")").stringValue(), "é😀/");
+  EXPECT_EQ(JSONValue::parse(R"(["\u00e9\ud83d\ude00\/\"\\\b\f\n\r\t\u0041x"])"),
+            JSONValue(JSONValue::Array{"é😀/\"\\\b\f\n\r\tAx"}));
+}
+
+TEST(JSONValueTest, prettyPrintsWithSortedKeys) {
+  JSONValue value = JSONValue::parse(R"({"b":"x/y","a":["1","2"],"c":{}})");
+  EXPECT_EQ(value.serialized({.escapeSlashes = false, .prettyPrinted = true}),
+            "{\n  \"a\" : [\n    \"1\",\n    \"2\"\n  ],\n  \"b\" : \"x/y\",\n  \"c\" : {}\n}");
+}
+
+TEST(JSONValueTest, duplicateKeysKeepTheLastValue) {
+  EXPECT_EQ(JSONValue::parse(R"({"a":1,"a":{"b":2},"c":3,"a":"last"})"),
+            JSONValue::parse(R"({"c":3,"a":"last"})"));
+}
+
+TEST(JSONValueTest, refusesInvalidText) {
+  const char* cases[] = {
+      "",
+      "   ",
+      "{",
+      "[1,]",
+      "{\"a\":}",
+      "nul",
+      "'x'",
+      "[1] 2",
+      "{} {}",
+      "01",
+      "1.",
+      "\"\x01\"",
+      "\"\xff\"",
+      "\"\xc3\"",
+      "NaN",
+      "Infinity",
+      "{\"a\" 1}",
+      "[\"a\"\"b\"]",
+      // Strings inside containers are decoded by our own reader.
+      R"(["\x"])",
+      R"(["\ud800"])",
+      R"(["\udc00"])",
+      R"(["\ud800\u0041"])",
+      R"(["\u12G4"])",
+      R"({"k":"\u00"})",
+      "[\"\xc3\x28\"]",
+      "[\"\x01\"]",
+  };
+  for (const char* text : cases) {
+    EXPECT_THROW(JSONValue::parse(text), JSONError) << "input: " << text;
+  }
+}
+
+TEST(JSONValueTest, limitsNestingDepthWithoutOverflowingTheStack) {
+  const std::string deepArrays = std::string(100000, '[') + std::string(100000, ']');
+  const std::string deepObjects = [] {
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "{\"a\":";
+    return text + "1" + std::string(100000, '}');
+  }();
+  for (const std::string* text : {&deepArrays, &deepObjects}) {
+    try {
+      JSONValue::parse(*text);
+      ADD_FAILURE() << "read a document nested 100000 levels deep";
+    } catch (const JSONError& error) {
+      EXPECT_EQ(error.errorCase(), JSONError::Case::tooDeep);
+    }
+  }
+  const std::size_t limit = JSONValue::kMaxDepth;
+  const std::string atLimit = std::string(limit, '[') + std::string(limit, ']');
+  JSONValue value = JSONValue::parse(atLimit);
+  EXPECT_EQ(JSONValue::parse(value.serialized()), value);
+  const std::string pastLimit = "[" + atLimit + "]";
+  EXPECT_THROW(JSONValue::parse(pastLimit), JSONError);
+}
+
+TEST(JSONValueTest, parsesPaddedTextInPlace) {
+  std::string text = R"({"a":"b"})";
+  const std::size_t size = text.size();
+  text.resize(size + JSONValue::kParsePadding, ' ');
+  EXPECT_EQ(JSONValue::parse(std::string_view(text.data(), size), text.size()),
+            JSONValue::object({{"a", JSONValue("b")}}));
 }
 
 }  // namespace

@@ -1,0 +1,217 @@
+#include "VelloraCore/AppServer/AppServerProcess.h"
+
+#include <uuid/uuid.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "VelloraCore/AppServer/AppServerError.h"
+#include "VelloraCore/Discovery/CodexProcessEnvironment.h"
+#include "VelloraCore/Platform/BackgroundReader.h"
+#include "VelloraCore/Platform/ByteStream.h"
+#include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/UTF8Text.h"
+
+namespace vellora {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How much of the child's output one read asks for.
+constexpr std::size_t kReadChunkBytes = 64 * 1024;
+// When the output ends, how long to wait for the child's exit and its last standard error, so
+// that the error names the exit code and the child's last words whenever they come promptly.
+constexpr auto kEndOfOutputGrace = 500ms;
+
+// "vellora_" + a random (version 4) UUID in canonical upper-case form: 44 characters.
+std::string newRequestID() {
+  uuid_t uuid;
+  uuid_generate_random(uuid);
+  char text[37];
+  uuid_unparse_upper(uuid, text);
+  return std::string("vellora_") + text;
+}
+
+// The time-out as a clock duration: NaN and negatives are zero, and it is capped far below
+// where the arithmetic would overflow.
+Clock::TimePoint::duration clampedTimeout(Seconds timeout) {
+  double seconds = timeout.count();
+  if (!(seconds > 0)) return Clock::TimePoint::duration::zero();
+  seconds = std::min(seconds, 1e9);
+  return std::chrono::duration_cast<Clock::TimePoint::duration>(Seconds(seconds));
+}
+
+}  // namespace
+
+void AppServerProcess::StderrCapture::append(std::string_view bytes) {
+  std::lock_guard guard(lock);
+  if (bytes.size() >= kMaxBytes) {
+    buffer.assign(bytes.substr(bytes.size() - kMaxBytes));
+    return;
+  }
+  buffer.append(bytes);
+  if (buffer.size() > kMaxBytes) buffer.erase(0, buffer.size() - kMaxBytes);
+}
+
+void AppServerProcess::StderrCapture::clear() {
+  std::lock_guard guard(lock);
+  buffer.clear();
+}
+
+std::optional<std::string> AppServerProcess::StderrCapture::text() {
+  std::lock_guard guard(lock);
+  // A character cut at the start of the kept window makes the whole text undecodable.
+  if (!isValidUTF8(buffer)) return std::nullopt;
+  std::string_view trimmed = trimmingWhitespace(buffer);
+  if (trimmed.empty()) return std::nullopt;
+  return std::string(trimmed);
+}
+
+AppServerProcess::AppServerProcess(std::string codexPath, std::string workspaceDirectory,
+                                   OutputHandler outputHandler, ProcessLauncher& launcher,
+                                   const Clock& clock, Environment environment,
+                                   std::string homeDirectory)
+    : codexPath_(std::move(codexPath)),
+      workspaceDirectory_(std::move(workspaceDirectory)),
+      outputHandler_(std::move(outputHandler)),
+      launcher_(launcher),
+      clock_(clock),
+      environment_(std::move(environment)),
+      homeDirectory_(std::move(homeDirectory)) {}
+
+AppServerProcess::~AppServerProcess() {
+  stop();
+}
+
+bool AppServerProcess::isRunning() const noexcept {
+  return process_ != nullptr && process_->isRunning();
+}
+
+void AppServerProcess::start(FileSystem& fileSystem) {
+  if (isRunning()) return;
+  fileSystem.createDirectories(workspaceDirectory_);
+
+  // The previous child has ended; its reader must not write into the new child's tail.
+  if (stderrReader_) stderrReader_->stop();
+  stderrCapture_.clear();
+
+  ProcessLaunchOptions options;
+  options.executablePath = codexPath_;
+  options.arguments.assign(CodexAppServerCommand::kRuntimeArguments.begin(),
+                           CodexAppServerCommand::kRuntimeArguments.end());
+  options.environment =
+      CodexProcessEnvironment(codexPath_, environment_, homeDirectory_, fileSystem).values();
+  options.workingDirectory = workspaceDirectory_;
+  options.standardInput = StreamMode::pipe;
+  options.standardOutput = StreamMode::pipe;
+  options.standardError = StreamMode::pipe;
+  LaunchedProcess launched = launcher_.launch(options);
+
+  std::unique_ptr<BackgroundReader> reader;
+  try {
+    reader = std::make_unique<BackgroundReader>(
+        std::move(launched.standardError),
+        [this](std::string_view bytes) { stderrCapture_.append(bytes); });
+  } catch (...) {
+    // Nothing would drain its standard error; do not leave it running.
+    launched.process->terminate();
+    throw;
+  }
+
+  stop();
+  process_ = std::move(launched.process);
+  inputPipe_ = std::move(launched.standardInput);
+  outputPipe_ = std::move(launched.standardOutput);
+  stderrReader_ = std::move(reader);
+  lineBuffer_.clear();
+}
+
+void AppServerProcess::writeMessage(const JSONValue& message) {
+  // One write for the line and its break: the child never sees half a message from us.
+  std::string line = message.serialized();
+  line += '\n';
+  inputPipe_->writeAll(line);
+}
+
+JSONValue AppServerProcess::request(std::string_view method, const JSONValue& params,
+                                    Seconds timeout) {
+  if (!isRunning() || !inputPipe_ || !outputPipe_) throw AppServerError::notRunning();
+  const std::string id = newRequestID();
+  writeMessage(JSONValue::object({{"id", id}, {"method", method}, {"params", params}}));
+
+  const Clock::TimePoint deadline = clock_.now() + clampedTimeout(timeout);
+  if (!(clock_.now() < deadline)) throw AppServerError::timeout(std::string(method));
+  for (;;) {
+    // A child that has just ended may still have written the response: read on until its
+    // output ends, which reports the exit.
+    if (!process_ || !outputPipe_) throw AppServerError::notRunning();
+    std::optional<JSONValue> message = readNextMessage(deadline);
+    if (!message) throw AppServerError::timeout(std::string(method));
+    const JSONValue* messageID = message->subscript("id");
+    if (messageID != nullptr && messageID->stringValue() != nullptr &&
+        *messageID->stringValue() == id) {
+      if (const JSONValue* error = message->subscript("error")) {
+        throw AppServerError::server(*error);
+      }
+      const JSONValue* result = message->subscript("result");
+      return result != nullptr ? *result : JSONValue();
+    }
+    outputHandler_(*message);
+    if (!(clock_.now() < deadline)) throw AppServerError::timeout(std::string(method));
+  }
+}
+
+void AppServerProcess::notify(std::string_view method, const JSONValue& params) {
+  if (!isRunning() || !inputPipe_) throw AppServerError::notRunning();
+  writeMessage(JSONValue::object({{"method", method}, {"params", params}}));
+}
+
+JSONValue AppServerProcess::readMessage() {
+  if (!process_ || !outputPipe_) throw AppServerError::notRunning();
+  return *readNextMessage(std::nullopt);
+}
+
+std::optional<JSONValue> AppServerProcess::readNextMessage(
+    std::optional<Clock::TimePoint> deadline) {
+  for (;;) {
+    if (std::optional<AppServerLineBuffer::Line> line = lineBuffer_.takeLine()) {
+      return JSONValue::parse(line->text, line->capacity);
+    }
+    if (deadline) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - clock_.now());
+      // Past the deadline, output that is already there is still taken, never waited for.
+      if (!outputPipe_->waitReadable(std::max(left, 0ms))) {
+        if (left <= 0ms) return std::nullopt;
+        continue;
+      }
+    }
+    std::span<char> space = lineBuffer_.prepareWrite(kReadChunkBytes);
+    std::size_t count = outputPipe_->read(space.data(), space.size());
+    if (count == 0) throw endOfOutputError();
+    lineBuffer_.commit(count);
+  }
+}
+
+AppServerError AppServerProcess::endOfOutputError() {
+  const auto graceDeadline = std::chrono::steady_clock::now() + kEndOfOutputGrace;
+  std::optional<int32_t> exitCode;
+  if (process_ && process_->waitForExit(graceDeadline)) {
+    if (std::optional<ProcessExit> exit = process_->exitStatus()) exitCode = exit->code;
+  }
+  if (stderrReader_) stderrReader_->waitUntilFinished(graceDeadline);
+  return AppServerError::unexpectedEOF(exitCode, stderrCapture_.text());
+}
+
+void AppServerProcess::stop() noexcept {
+  if (!process_) return;
+  if (process_->isRunning()) process_->terminate();
+  process_.reset();
+  inputPipe_.reset();
+  outputPipe_.reset();
+  stderrReader_.reset();
+  lineBuffer_.clear();
+}
+
+}  // namespace vellora

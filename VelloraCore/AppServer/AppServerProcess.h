@@ -1,0 +1,122 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "VelloraCore/AppServer/AppServerError.h"
+#include "VelloraCore/AppServer/AppServerLineBuffer.h"
+#include "VelloraCore/AppServer/CodexAppServerCommand.h"
+#include "VelloraCore/Platform/Clock.h"
+#include "VelloraCore/Platform/Environment.h"
+#include "VelloraCore/Protocol/JSONValue.h"
+
+namespace vellora {
+
+class BackgroundReader;
+class ByteStream;
+class FileSystem;
+class Process;
+class ProcessLauncher;
+
+// Owns one `codex app-server` child and is the only code that touches its pipes: JSON-RPC
+// requests and notifications go out as single lines on its standard input, newline-framed
+// messages come back on its standard output, and the last 8192 bytes of its standard error are
+// kept for error texts.
+//
+// Every operation runs on the caller's thread and blocks it; one thread uses the object at a
+// time. Only the standard-error reader runs on a thread of its own; it shares nothing but the
+// standard-error tail, under one mutex. Failures are AppServerError unless stated otherwise.
+class AppServerProcess {
+ public:
+  // Receives, on the calling thread, every message read that is not the awaited response.
+  using OutputHandler = std::function<void(const JSONValue&)>;
+
+  // Starts nothing. `environment` (this process's own) and `homeDirectory` (the current
+  // user's) are the base of the child's environment. `launcher` and `clock` must outlive the
+  // object.
+  AppServerProcess(std::string codexPath, std::string workspaceDirectory,
+                   OutputHandler outputHandler, ProcessLauncher& launcher, const Clock& clock,
+                   Environment environment, std::string homeDirectory);
+  // stop()
+  ~AppServerProcess();
+  AppServerProcess(const AppServerProcess&) = delete;
+  AppServerProcess& operator=(const AppServerProcess&) = delete;
+
+  const std::string& codexPath() const noexcept { return codexPath_; }
+  const std::string& workspaceDirectory() const noexcept { return workspaceDirectory_; }
+
+  // A child has been started, not stopped, and has not ended.
+  bool isRunning() const noexcept;
+
+  // Creates the working directory (with its parents) and starts `codex app-server -c notify=[]`
+  // there, with the environment of CodexProcessEnvironment and pipes on all three streams.
+  // Does nothing while a child runs. Throws the file system's or the launcher's error
+  // unchanged; a failed start leaves the previous child's handles as they were.
+  void start(FileSystem& fileSystem);
+
+  // Sends {"id", "method", "params"} with a new id ("vellora_" + an upper-case random UUID)
+  // and returns the response's "result" (null when it has none). Messages that arrive first
+  // go to the output handler in order. Throws notRunning when no child runs (nothing is
+  // written), server with the response's "error" member, timeout when no response came
+  // before `timeout` (waiting for output stops at the deadline; the late response goes to the
+  // handler later), unexpectedEOF when the output ends, JSONError for a line that is not JSON,
+  // IOError when the child's input is gone.
+  JSONValue request(std::string_view method, const JSONValue& params, Seconds timeout);
+  // request() with the method's own time-out.
+  JSONValue request(const CodexAppServerMethod& method, const JSONValue& params) {
+    return request(method.name, params, method.timeout);
+  }
+
+  // Sends {"method", "params"}; awaits nothing. Throws notRunning or IOError.
+  void notify(std::string_view method, const JSONValue& params);
+
+  // The next message, waiting as long as it takes. Output the child wrote before it ended is
+  // still read; after it, unexpectedEOF. Throws notRunning when no child was started or it
+  // was stopped, and JSONError for a line that is not JSON (the rest stays unread).
+  JSONValue readMessage();
+
+  // Asks a running child to end (SIGTERM) without waiting for it, and drops the pipes and the
+  // standard-error reader. The child is reaped whenever it goes.
+  void stop() noexcept;
+
+ private:
+  struct StderrCapture {
+    static constexpr std::size_t kMaxBytes = 8192;
+    std::mutex lock;
+    std::string buffer;
+
+    void append(std::string_view bytes);
+    void clear();
+    // The kept bytes as trimmed text; nothing when empty or not UTF-8.
+    std::optional<std::string> text();
+  };
+
+  void writeMessage(const JSONValue& message);
+  // The next message, or nothing once `deadline` (if any) has passed with no complete line.
+  std::optional<JSONValue> readNextMessage(std::optional<Clock::TimePoint> deadline);
+  // Waits briefly for the child's exit and the rest of its standard error, then describes it.
+  AppServerError endOfOutputError();
+
+  const std::string codexPath_;
+  const std::string workspaceDirectory_;
+  const OutputHandler outputHandler_;
+  ProcessLauncher& launcher_;
+  const Clock& clock_;
+  const Environment environment_;
+  const std::string homeDirectory_;
+
+  // Declared before the reader that writes into it, so that it outlives the reader.
+  StderrCapture stderrCapture_;
+  std::unique_ptr<Process> process_;
+  std::unique_ptr<ByteStream> inputPipe_;
+  std::unique_ptr<ByteStream> outputPipe_;
+  // Owns the error pipe.
+  std::unique_ptr<BackgroundReader> stderrReader_;
+  AppServerLineBuffer lineBuffer_;
+};
+
+}  // namespace vellora

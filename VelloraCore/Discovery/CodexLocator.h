@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "VelloraCore/Platform/Clock.h"
+#include "VelloraCore/Platform/Environment.h"
+
+namespace vellora {
+
+class FileSystem;
+class ProcessLauncher;
+
+// Asks a shell where `codex` is: given the environment to run it in, the path it printed.
+using ShellCodexPathResolver = std::function<std::optional<std::string>(const Environment&)>;
+
+// Finds the `codex` executable. A plain value: it keeps and caches nothing, so each locate()
+// repeats the whole search. The file system must outlive it.
+class CodexLocator {
+ public:
+  // The command line of the login-shell step that both programs install.
+  static constexpr std::string_view kLoginShellPath = "/bin/zsh";
+  static constexpr std::array<std::string_view, 2> kLoginShellArguments = {"-lic",
+                                                                           "command -v codex"};
+  static constexpr Seconds kLoginShellTimeout{2.0};
+
+  CodexLocator(const FileSystem& fileSystem, Environment environment, std::string homeDirectory,
+               ShellCodexPathResolver shellCodexPathResolver);
+
+  // The first executable candidate (after following links, a regular file the user may
+  // execute), or nothing. Candidates, in order:
+  //   1. VELLORA_CODEX_PATH, as given;
+  //   2. DIR/codex for each non-empty DIR of PATH;
+  //   3. what the shell resolver prints, run with the environment (HOME filled in from the
+  //      home directory when missing or empty);
+  //   4. DIR/codex for each of codexInstallDirectories().
+  // Blocks for as long as the shell step takes (about 2 s at most). Never fails.
+  std::optional<std::string> locate() const noexcept;
+
+  // Runs `shellPath` with `arguments` in exactly `environment` (standard input /dev/null) and
+  // returns the last line of its output that starts with "/", trimmed, or nothing: when it
+  // cannot start, does not exit with status 0 within `timeout` (it is then asked to end and
+  // not waited for), or prints no such line or text that is not UTF-8. Blocks until the shell
+  // ends or `timeout` passes; the path is not checked.
+  static std::optional<std::string> resolveShellCodexPath(ProcessLauncher& launcher,
+                                                          const Environment& environment,
+                                                          const std::string& shellPath,
+                                                          const std::vector<std::string>& arguments,
+                                                          Seconds timeout) noexcept;
+
+  // resolveShellCodexPath with the login-shell command line above. `launcher` must outlive
+  // the resolver.
+  static ShellCodexPathResolver loginShellResolver(ProcessLauncher& launcher);
+
+ private:
+  const FileSystem* fileSystem_;
+  Environment environment_;
+  std::string homeDirectory_;
+  ShellCodexPathResolver shellCodexPathResolver_;
+};
+
+}  // namespace vellora

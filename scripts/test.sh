@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: installs what it needs, then the plain build's tests,
+# the ASan+UBSan build's tests, and each fuzz target for a short bounded time.
+# Usage: scripts/test.sh [--quick]   (--quick: the plain build's tests only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=false
+[[ "${1:-}" == "--quick" ]] && quick=true
+
+scripts/bootstrap.sh
+VELLORA_REAL_CODEX="$(scripts/install-codex.sh)"
+export VELLORA_REAL_CODEX
+
+cmake --preset dev >/dev/null
+cmake --build --preset dev
+ctest --preset dev
+
+if ! $quick; then
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan
+  ctest --preset asan
+  scripts/fuzz.sh "${VELLORA_FUZZ_SECONDS:-30}" build/asan
+fi

@@ -1,0 +1,121 @@
+#include "tools/ChromeCommands.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Chrome/NativeHostManifest.h"
+#include "VelloraCore/Platform/FileSystem.h"
+#include "tests/VelloraCore/Chrome/ChromeProfileFixture.h"
+
+namespace vellora {
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+const std::string kA(32, 'a');
+const std::string kB(32, 'b');
+
+struct Output {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// The commands read HOME; each test points it at its own temporary directory.
+class ChromeCommandsTest : public ::testing::Test {
+ protected:
+  ChromeCommandsTest()
+      : fileSystem_(makePosixFileSystem()),
+        paths_(home_.path()),
+        host_(home_.writeFile("bin/vellora-native-host", "#!/bin/sh\n", 0755)) {
+    if (const char* home = std::getenv("HOME")) savedHome_ = home;
+    ::setenv("HOME", home_.path().c_str(), 1);
+  }
+  ~ChromeCommandsTest() override {
+    if (savedHome_) {
+      ::setenv("HOME", savedHome_->c_str(), 1);
+    } else {
+      ::unsetenv("HOME");
+    }
+  }
+
+  template <typename Command>
+  Output run(Command command) {
+    CaptureStdout();
+    CaptureStderr();
+    const int status = command();
+    std::string out = GetCapturedStdout();
+    return {status, std::move(out), GetCapturedStderr()};
+  }
+  Output install(const std::vector<std::string>& arguments) {
+    return run([&] { return runInstallCommand(arguments, host_); });
+  }
+  Output detect(const std::vector<std::string>& arguments) {
+    return run([&] { return runDetectCommand(arguments); });
+  }
+
+  test::TemporaryDirectory home_;
+  std::unique_ptr<FileSystem> fileSystem_;
+  AppPaths paths_;
+  std::string host_;
+  std::optional<std::string> savedHome_;
+};
+
+TEST_F(ChromeCommandsTest, installWritesTheManifestForTheGivenIDs) {
+  const Output output = install({"--extension-id", kB, "--extension-id=" + kA});
+  EXPECT_EQ(output.status, 0) << output.err;
+  EXPECT_EQ(output.out, paths_.nativeHostManifestURL() + "\n");
+  EXPECT_EQ(fileSystem_->readFile(paths_.nativeHostManifestURL(), 1 << 20),
+            NativeHostManifest(host_, {kB, kA}).encodedData());
+}
+
+TEST_F(ChromeCommandsTest, installRefusesBadArgumentsAndReportsInstallerErrors) {
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"--extension-id", "ABC"}, 2, "Invalid Chrome extension ID: ABC.\n"},
+      {{"--extension-id"}, 2, "usage: install [--extension-id ID]...\n"},
+      {{kA}, 2, "usage: install [--extension-id ID]...\n"},
+      // No ID given and none detected.
+      {{}, 1, "Missing Chrome extension ID.\n"},
+  };
+  for (const auto& c : cases) {
+    const Output output = install(c.arguments);
+    EXPECT_EQ(output.status, c.status);
+    EXPECT_EQ(output.err, c.err);
+    EXPECT_EQ(output.out, "");
+  }
+  EXPECT_FALSE(fileSystem_->fileExists(paths_.nativeHostManifestURL()));
+}
+
+TEST_F(ChromeCommandsTest, detectPrintsTheCandidatesAndInstallUsesThem) {
+  EXPECT_EQ(detect({}).status, 1);
+
+  const std::string copied = test::writeExtensionFolder(
+      home_, "Library/Application Support/Vellora/Chrome Extension", "Vellora");
+  test::writeProfileFile(
+      home_, "Default", "Preferences",
+      test::preferences(JSONValue::Object{{kA, test::extensionEntry(copied)},
+                                          {kB, test::extensionEntry("/tmp/x")}}));
+  const std::string expected =
+      kA + "\tprofile=Default\tpath=" + copied + "\tname=Vellora\trank=1\n";
+  EXPECT_EQ(detect({}).out, expected);
+  EXPECT_EQ(detect({"--chrome-directory", chromeUserDataDirectory(home_.path())}).out, expected);
+  EXPECT_EQ(detect({"--chrome-directory", home_ / "nowhere"}).status, 1);
+  EXPECT_EQ(detect({"--verbose"}).status, 2);
+
+  const Output output = install({});
+  EXPECT_EQ(output.status, 0) << output.err;
+  EXPECT_EQ(fileSystem_->readFile(paths_.nativeHostManifestURL(), 1 << 20),
+            NativeHostManifest(host_, {kA}).encodedData());
+}
+
+}  // namespace
+}  // namespace vellora

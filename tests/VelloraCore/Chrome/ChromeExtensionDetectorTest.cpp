@@ -1,0 +1,259 @@
+#include "VelloraCore/Chrome/ChromeExtensionDetector.h"
+
+#include <gtest/gtest.h>
+
+#include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Platform/FileSystem.h"
+#include "tests/VelloraCore/Chrome/ChromeProfileFixture.h"
+#include "tests/fakes/FaultyFileSystem.h"
+
+namespace vellora {
+namespace {
+
+using Candidate = ChromeExtensionCandidate;
+using IDs = std::vector<std::string>;
+using test::extensionEntry;
+using test::preferences;
+using test::writeExtensionFolder;
+using test::writeProfileFile;
+
+const std::string kA(32, 'a');
+const std::string kB(32, 'b');
+const std::string kC(32, 'c');
+const std::string kD(32, 'd');
+const std::string kE(32, 'e');
+const std::string kOther(32, 'o');
+const std::string kPDF = "mhjfbmdgcfjbbpaeojofohoefgiehjai";
+
+class ChromeExtensionDetectorTest : public ::testing::Test {
+ protected:
+  ChromeExtensionDetectorTest()
+      : fileSystem_(makePosixFileSystem()),
+        detector_(chromeUserDataDirectory(home_.path()), *fileSystem_) {}
+
+  test::TemporaryDirectory home_;
+  std::unique_ptr<FileSystem> fileSystem_;
+  ChromeExtensionDetector detector_;
+};
+
+// Two profiles with both files; the extension loaded from each recognised folder and from an
+// unrelated one, beside other extensions and entries that are not extensions at all.
+TEST_F(ChromeExtensionDetectorTest, findsTheExtensionWhereverChromeLoadedIt) {
+  const std::string bundle = writeExtensionFolder(
+      home_, "Applications/Vellora.app/Contents/Resources/extension", "Vellora");
+  const std::string copied = writeExtensionFolder(
+      home_, "Library/Application Support/Vellora/Chrome Extension", "Vellora");
+  const std::string checkout =
+      writeExtensionFolder(home_, "src/Vellora/apps/extension/dist", "Vellora");
+  const std::string unrelated = writeExtensionFolder(home_, "Downloads/my build", "vellora");
+  const std::string other = writeExtensionFolder(home_, "Downloads/other", "Other Extension");
+
+  writeProfileFile(home_, "Default", "Secure Preferences", test::kSecurePreferencesOfLinux);
+  writeProfileFile(
+      home_, "Default", "Preferences",
+      preferences(JSONValue::Object{
+          {kA, extensionEntry(bundle)},
+          {kD, extensionEntry(unrelated)},
+          {kOther, extensionEntry(other)},
+          {kPDF, extensionEntry("/usr/lib/chromium/resources/pdf", "Chromium PDF Viewer")},
+          {std::string(31, 'b'), extensionEntry(copied)},
+          {std::string(31, 'b') + "q", extensionEntry(copied)},
+          {std::string(31, 'b') + "B", extensionEntry(copied)},
+          {std::string(32, 'f'), JSONValue(copied)},
+          {std::string(32, 'g'), JSONValue(JSONValue::Array{copied})},
+      }));
+  writeProfileFile(home_, "Profile 1", "Secure Preferences",
+                   preferences(JSONValue::Object{{kB, extensionEntry(copied)}}));
+  writeProfileFile(home_, "Profile 1", "Preferences",
+                   preferences(JSONValue::Object{
+                       {kA, extensionEntry(bundle)},
+                       {kC, extensionEntry(checkout)},
+                       {kE, extensionEntry(kE + "/1.2.0_0", "VELLORA")},
+                   }));
+  // Not profiles: no profile file, a hidden folder, a plain file.
+  home_.writeFile("Library/Application Support/Google/Chrome/Crashpad/settings.dat", "");
+  writeProfileFile(home_, ".Hidden", "Preferences",
+                   preferences(JSONValue::Object{{kOther, extensionEntry(copied)}}));
+  home_.writeFile("Library/Application Support/Google/Chrome/Local State", "{}");
+
+  const std::vector<Candidate> expected{
+      {kA, "Default", bundle, "Vellora"},    {kA, "Profile 1", bundle, "Vellora"},
+      {kB, "Profile 1", copied, "Vellora"},  {kC, "Profile 1", checkout, "Vellora"},
+      {kD, "Default", unrelated, "vellora"}, {kE, "Profile 1", kE + "/1.2.0_0", "VELLORA"},
+  };
+  const std::vector<Candidate> candidates = detector_.detectVelloraExtensions();
+  EXPECT_EQ(candidates, expected);
+  std::vector<int> ranks;
+  for (const Candidate& candidate : candidates)
+    ranks.push_back(*ChromeExtensionDetector::rank(candidate));
+  EXPECT_EQ(ranks, (std::vector<int>{0, 0, 1, 2, 3, 3}));
+  EXPECT_EQ(detector_.detectVelloraExtensionIDs(), (IDs{kA, kB, kC, kD, kE}));
+}
+
+TEST_F(ChromeExtensionDetectorTest, withoutChromeThereIsNothing) {
+  EXPECT_TRUE(detector_.detectVelloraExtensions().empty());
+  EXPECT_TRUE(detector_.detectVelloraExtensionIDs().empty());
+
+  // Chrome's folder exists but cannot be listed.
+  writeProfileFile(home_, "Default", "Preferences",
+                   preferences(JSONValue::Object{
+                       {kA, extensionEntry("/x/Vellora.app/Contents/Resources/extension")}}));
+  test::FaultyFileSystem faulty(*fileSystem_);
+  faulty.failOn(test::FaultyFileSystem::Operation::contentsOfDirectory, detector_.chromeDirectory(),
+                EACCES);
+  EXPECT_TRUE(ChromeExtensionDetector(detector_.chromeDirectory(), faulty)
+                  .detectVelloraExtensionIDs()
+                  .empty());
+  EXPECT_EQ(detector_.detectVelloraExtensionIDs(), IDs{kA});
+}
+
+// Each row is the whole "Preferences" of one profile; a second profile always holds kB, to
+// show that a bad file costs only its own entries.
+TEST_F(ChromeExtensionDetectorTest, aBadProfileFileGivesNothingAndNeverStopsDetection) {
+  const std::string copied = "/Users/example/Library/Application Support/Vellora/Chrome Extension";
+  const std::string good = preferences(JSONValue::Object{{kA, extensionEntry(copied)}})
+                               .serialized(JSONWriteOptions{.escapeSlashes = false});
+  const std::string entry =
+      extensionEntry(copied).serialized(JSONWriteOptions{.escapeSlashes = false});
+  std::string manyMiB = R"({"filler":[)";
+  while (manyMiB.size() < (std::size_t{20} << 20))
+    manyMiB += R"({"k":"0123456789abcdef","n":12345.5},)";
+  manyMiB += R"(null],"extensions":{"settings":{")" + kA + "\":" + entry + "}}}";
+
+  const struct {
+    const char* label;
+    std::string contents;
+    bool found;
+  } cases[] = {
+      {"a good file", good, true},
+      {"20 MiB of other settings", manyMiB, true},
+      {"numbers beyond 64 bits elsewhere",
+       R"({"n":[18446744073709551616,-99999999999999999999,1e300],"extensions":{"settings":{")" +
+           kA + "\":" + entry + "}}}",
+       true},
+      {"a key given twice, the last an entry",
+       R"({"extensions":{"settings":{")" + kA + R"(":"x",")" + kA + "\":" + entry + "}}}", true},
+      {"a key given twice, the last not an entry",
+       R"({"extensions":{"settings":{")" + kA + "\":" + entry + ",\"" + kA + R"(":"x"}}})", false},
+      {"an entry that is a string beside ours",
+       R"({"extensions":{"settings":{")" + kC + R"(":"text",")" + kA + "\":" + entry + "}}}", true},
+      {"invalid JSON", good.substr(0, good.size() - 1), false},
+      {"trailing content", good + "x", false},
+      {"not UTF-8", R"({"x":"\xff","extensions":{"settings":{")" + kA + "\":" + entry + "}}}",
+       false},
+      {"an invalid number", R"({"x":01,"extensions":{"settings":{")" + kA + "\":" + entry + "}}}",
+       false},
+      {"a top level that is an array", "[" + good + "]", false},
+      {"a top level that is a string", "\"" + kA + "\"", false},
+      {"extensions as a string", R"({"extensions":"settings"})", false},
+      {"settings as an array", R"({"extensions":{"settings":[)" + entry + "]}}", false},
+      {"no settings", R"({"extensions":{"alerts":{}}})", false},
+      {"an empty file", "", false},
+      {"nested too deeply", std::string(2000, '[') + std::string(2000, ']'), false},
+  };
+  writeProfileFile(home_, "Profile 2", "Preferences",
+                   preferences(JSONValue::Object{{kB, extensionEntry(copied)}}));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    writeProfileFile(home_, "Default", "Preferences", c.contents);
+    EXPECT_EQ(detector_.detectVelloraExtensionIDs(), c.found ? (IDs{kA, kB}) : IDs{kB});
+  }
+
+  // A profile file that is a folder, or that cannot be read.
+  fileSystem_->removeTree(detector_.chromeDirectory() + "/Default/Preferences");
+  fileSystem_->createDirectories(detector_.chromeDirectory() + "/Default/Preferences");
+  EXPECT_EQ(detector_.detectVelloraExtensionIDs(), IDs{kB});
+  test::FaultyFileSystem faulty(*fileSystem_);
+  faulty.failOn(test::FaultyFileSystem::Operation::readFile,
+                detector_.chromeDirectory() + "/Profile 2/Preferences", EACCES);
+  EXPECT_TRUE(ChromeExtensionDetector(detector_.chromeDirectory(), faulty)
+                  .detectVelloraExtensionIDs()
+                  .empty());
+}
+
+// Chrome keeps no manifest for an unpacked extension, so its name comes from the folder's
+// manifest.json; a name stored in the profile wins.
+TEST_F(ChromeExtensionDetectorTest, namesAnUnpackedExtensionFromTheFolderItWasLoadedFrom) {
+  const struct {
+    const char* label;
+    std::optional<std::string> manifestFile;  // none: manifest.json is a folder
+    std::optional<std::string> storedName;
+    std::optional<std::string> expectedName;
+  } cases[] = {
+      {"the file names it", R"({"name":"Vellora","version":"1"})", std::nullopt, "Vellora"},
+      {"the file names another", R"({"name":"Other"})", std::nullopt, "Other"},
+      {"the stored name wins", R"({"name":"Vellora"})", "Other", "Other"},
+      {"no name in the file", R"({"version":"1"})", std::nullopt, std::nullopt},
+      {"a numeric name", R"({"name":7})", std::nullopt, std::nullopt},
+      {"an array", R"([{"name":"Vellora"}])", std::nullopt, std::nullopt},
+      {"not JSON", R"({"name":"Vellora",})", std::nullopt, std::nullopt},
+      {"a folder, not a file", std::nullopt, std::nullopt, std::nullopt},
+  };
+  const std::string folder = home_ / "Downloads/unpacked";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fileSystem_->removeTree(folder);
+    if (c.manifestFile) {
+      home_.writeFile("Downloads/unpacked/manifest.json", *c.manifestFile);
+    } else {
+      fileSystem_->createDirectories(folder + "/manifest.json");
+    }
+    writeProfileFile(home_, "Default", "Preferences",
+                     preferences(JSONValue::Object{{kA, extensionEntry(folder, c.storedName)}}));
+    const Candidate candidate{kA, "Default", folder, c.expectedName};
+    const bool recognised = c.expectedName == "Vellora";
+    EXPECT_EQ(detector_.detectVelloraExtensions(),
+              recognised ? std::vector<Candidate>{candidate} : std::vector<Candidate>{});
+  }
+
+  // An unreadable manifest.json gives no name.
+  fileSystem_->removeTree(folder);
+  home_.writeFile("Downloads/unpacked/manifest.json", R"({"name":"Vellora"})");
+  test::FaultyFileSystem faulty(*fileSystem_);
+  faulty.failOn(test::FaultyFileSystem::Operation::readFile, folder + "/manifest.json", EACCES);
+  EXPECT_TRUE(ChromeExtensionDetector(detector_.chromeDirectory(), faulty)
+                  .detectVelloraExtensions()
+                  .empty());
+  EXPECT_EQ(detector_.detectVelloraExtensionIDs(), IDs{kA});
+}
+
+TEST(ChromeExtensionDetectorRankTest, ranksByFolderThenByName) {
+  using Text = std::optional<std::string>;
+  const struct {
+    Text path;
+    Text name;
+    std::optional<int> expected;
+  } cases[] = {
+      {"/Applications/Vellora.app/Contents/Resources/extension", "Other", 0},
+      {"/Applications/Vellora.app/Contents/Resources/extension/", std::nullopt, 0},
+      {"/Applications/Vellora.app/Contents/Resources/extension/build", std::nullopt, 0},
+      {"/Applications/MyVellora.app/Contents/Resources/extension", std::nullopt, std::nullopt},
+      {"/Users/example/Library/Application Support/Vellora/Chrome Extension", "Other", 1},
+      {"/Users/ÉMILE/LIBRARY/APPLICATION SUPPORT/VELLORA/CHROME EXTENSION", std::nullopt, 1},
+      {"/Users/example/Library/Application Support/Vellora/Chrome Extensions", "Vellora", 3},
+      {"/Users/example/src/Vellora/apps/extension/dist", std::nullopt, 2},
+      {"/Users/example/src/vellora/apps/extension/dist/chrome", std::nullopt, 2},
+      {"/Users/example/src/vellora/apps/extension/distribution", std::nullopt, std::nullopt},
+      // A path matching two folders takes the better rank.
+      {"/Users/x/Library/Application Support/Vellora/Chrome Extension/vellora/apps/extension/dist",
+       std::nullopt, 1},
+      {"/src/vellora/apps/extension/dist/Vellora.app/Contents/Resources/extension", std::nullopt,
+       0},
+      {"/tmp/vellora", "VELLORA", 3},
+      {"/tmp/vellora", "vellora", 3},
+      {"/tmp/vellora", std::nullopt, std::nullopt},
+      {"/tmp/vellora", "Vellora ", std::nullopt},
+      {"/tmp/vellora", "Vellorá", std::nullopt},
+      {"/tmp/vellora", "\xef\xbc\xb6\xef\xbd\x85llora", std::nullopt},  // full-width "Ve"
+      {std::nullopt, "VELLORA", 2},
+      {std::nullopt, "Other", std::nullopt},
+      {std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.value_or("(no path)") + " / " + c.name.value_or("(no name)"));
+    EXPECT_EQ(ChromeExtensionDetector::rank(Candidate{kA, "Default", c.path, c.name}), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace vellora

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "VelloraCore/Platform/Environment.h"
+#include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Protocol/NativeMessageIO.h"
+
+namespace vellora::test {
+
+// The built vellora-native-host, started as Chrome starts it: the extension origin as its
+// argument, pipes on standard input and output (and standard error, which must stay empty).
+class HostProcess {
+ public:
+  explicit HostProcess(Environment environment = currentProcessEnvironment());
+  ~HostProcess();
+
+  static std::string executablePath();
+
+  void sendBytes(std::string_view bytes);
+  void send(const NativeEnvelope& request);
+  // The next reply; nothing once the host closed its output.
+  std::optional<NativeEnvelope> readReply();
+  // The next frame's bytes, header included, exactly as the host wrote them.
+  std::string readRawFrame();
+  void closeInput();
+  // Closes the input if still open, waits for the exit and returns the exit status
+  // (-1 when the host did not exit within a minute or died by a signal).
+  int waitForExit();
+  // Everything the host wrote to standard error (read after the exit).
+  std::string standardErrorText();
+
+ private:
+  LaunchedProcess child_;
+  std::optional<NativeMessageIO> io_;
+};
+
+}  // namespace vellora::test

@@ -1,0 +1,117 @@
+#include "tools/ChromeCommands.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+
+#include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Chrome/ChromeExtensionDetector.h"
+#include "VelloraCore/Chrome/ChromeExtensionID.h"
+#include "VelloraCore/Chrome/NativeHostInstaller.h"
+#include "VelloraCore/Platform/FileSystem.h"
+
+namespace vellora {
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+std::optional<std::string> homeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return std::string(home);
+  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return std::string(entry->pw_dir);
+  }
+  return std::nullopt;
+}
+
+// Reads "--name value" or "--name=value" at arguments[index], advancing past what it used.
+std::optional<std::string> optionValue(const std::vector<std::string>& arguments,
+                                       std::size_t& index, const std::string& name) {
+  const std::string& word = arguments[index];
+  if (word == name) {
+    if (index + 1 >= arguments.size()) return std::nullopt;
+    index += 2;
+    return arguments[index - 1];
+  }
+  if (word.starts_with(name + "=")) {
+    index += 1;
+    return word.substr(name.size() + 1);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int runInstallCommand(const std::vector<std::string>& arguments,
+                      const std::string& hostExecutablePath) {
+  std::vector<std::string> ids;
+  for (std::size_t index = 0; index < arguments.size();) {
+    std::optional<std::string> id = optionValue(arguments, index, "--extension-id");
+    if (!id) {
+      std::cerr << "usage: install [--extension-id ID]...\n";
+      return kUsage;
+    }
+    if (!isChromeExtensionID(*id)) {
+      std::cerr << "Invalid Chrome extension ID: " << *id << ".\n";
+      return kUsage;
+    }
+    ids.push_back(*id);
+  }
+  const std::optional<std::string> home = homeDirectory();
+  if (!home) {
+    std::cerr << "Could not find the home directory.\n";
+    return kFailed;
+  }
+  auto fileSystem = makePosixFileSystem();
+  if (ids.empty())
+    ids = ChromeExtensionDetector(chromeUserDataDirectory(*home), *fileSystem)
+              .detectVelloraExtensionIDs();
+  try {
+    NativeHostInstaller installer(AppPaths(*home), *fileSystem);
+    std::cout << installer.install(hostExecutablePath, ids) << "\n";
+    return 0;
+  } catch (const Error& error) {
+    std::cerr << error.what() << "\n";
+    return kFailed;
+  }
+}
+
+int runDetectCommand(const std::vector<std::string>& arguments) {
+  std::optional<std::string> directory;
+  for (std::size_t index = 0; index < arguments.size();) {
+    directory = optionValue(arguments, index, "--chrome-directory");
+    if (!directory) {
+      std::cerr << "usage: detect [--chrome-directory DIR]\n";
+      return kUsage;
+    }
+  }
+  if (!directory) {
+    const std::optional<std::string> home = homeDirectory();
+    if (!home) {
+      std::cerr << "Could not find the home directory.\n";
+      return kFailed;
+    }
+    directory = chromeUserDataDirectory(*home);
+  }
+  auto fileSystem = makePosixFileSystem();
+  const std::vector<ChromeExtensionCandidate> candidates =
+      ChromeExtensionDetector(*directory, *fileSystem).detectVelloraExtensions();
+  if (candidates.empty()) {
+    std::cerr << "No Vellora extension found in the Chrome profiles at " << *directory << ".\n";
+    return kFailed;
+  }
+  for (const ChromeExtensionCandidate& candidate : candidates) {
+    std::cout << candidate.id << "\tprofile=" << candidate.profileName
+              << "\tpath=" << candidate.path.value_or("-")
+              << "\tname=" << candidate.name.value_or("-")
+              << "\trank=" << ChromeExtensionDetector::rank(candidate).value_or(-1) << "\n";
+  }
+  return 0;
+}
+
+}  // namespace vellora
