@@ -1,14 +1,12 @@
 #include "VelloraCore/TurnContent/CodexTurnInputBuilder.h"
 
 #include <unicode/brkiter.h>
-#include <unicode/uchar.h>
 #include <unicode/utext.h>
-#include <unicode/utf8.h>
 
-#include <cstring>
 #include <memory>
 
 #include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/UTF8Text.h"
 #include "VelloraCore/TurnContent/CodexInstructions.h"
 
 namespace vellora {
@@ -22,73 +20,6 @@ constexpr std::string_view kCommandsHeading =
 constexpr std::string_view kTruncationMarker = "\n[skill instructions truncated]";
 constexpr std::string_view kSkillFileName = "SKILL.md";
 constexpr std::string_view kIndent = "    ";
-
-bool isValidUTF8(std::string_view text) noexcept {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  std::size_t i = 0;
-  while (i < size) {
-    // Runs of ASCII go eight bytes at a time.
-    while (i + 8 <= size) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes + i, 8);
-      if ((word & 0x8080808080808080ULL) != 0) break;
-      i += 8;
-    }
-    if (i >= size) break;
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // no overlong forms
-      if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // no overlong forms
-      if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-    } else {
-      return false;
-    }
-    if (size - i < length) return false;
-    if (bytes[i + 1] < low || bytes[i + 1] > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
-// Strips Unicode white space (spaces, tabs, line and paragraph separators) from both ends of
-// valid UTF-8 text.
-std::string_view trimmedWhiteSpace(std::string_view text) noexcept {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  const auto length = static_cast<std::int32_t>(text.size());
-  std::int32_t start = 0;
-  while (start < length) {
-    std::int32_t next = start;
-    UChar32 c;
-    U8_NEXT(bytes, next, length, c);
-    if (c < 0 || !u_isUWhiteSpace(c)) break;
-    start = next;
-  }
-  std::int32_t end = length;
-  while (end > start) {
-    std::int32_t previous = end;
-    UChar32 c;
-    U8_PREV(bytes, start, previous, c);
-    if (c < 0 || !u_isUWhiteSpace(c)) break;
-    end = previous;
-  }
-  return text.substr(std::size_t(start), std::size_t(end - start));
-}
 
 // The byte length of the first `limit` extended grapheme clusters of valid UTF-8 text, or
 // nothing when the text has no more than `limit` of them (or ICU cannot segment it, which then
@@ -304,7 +235,7 @@ std::optional<std::string> CodexTurnInputBuilder::skillInstructions(
 
     const std::string contents = fileSystem_.readFile(resolved, kMaxSkillFileBytes);
     if (!isValidUTF8(contents)) return std::nullopt;
-    const std::string_view trimmed = trimmedWhiteSpace(contents);
+    const std::string_view trimmed = trimmingWhitespace(contents);
     if (trimmed.empty()) return std::nullopt;
     std::optional<std::size_t> cut = graphemePrefixLength(trimmed, maxSkillInstructionCharacters_);
     if (!cut) return std::string(trimmed);

@@ -167,11 +167,11 @@ std::string internetDateTime(std::chrono::system_clock::time_point time) {
   const auto seconds = floor<std::chrono::seconds>(time);
   const auto days = floor<std::chrono::days>(seconds);
   const year_month_day date{days};
-  const hh_mm_ss<std::chrono::seconds> clock{seconds - days};
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
-                unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
-                int(clock.minutes().count()), int(clock.seconds().count()));
+  const long long secondOfDay = (seconds - days).count();
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ", int(date.year()),
+                unsigned(date.month()), unsigned(date.day()), secondOfDay / 3600,
+                secondOfDay / 60 % 60, secondOfDay % 60);
   return text;
 }
 
