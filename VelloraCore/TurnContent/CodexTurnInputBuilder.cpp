@@ -63,7 +63,7 @@ std::string lastPathComponent(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The string member `dataUrl` of the object member `viewportCapture`, or null.
+// The member `dataUrl`, of any kind, of the object member `viewportCapture`; null when absent.
 const JSONValue* screenshotMember(const JSONValue& context) noexcept {
   const JSONValue* capture = context.subscript("viewportCapture");
   if (capture == nullptr || capture->objectValue() == nullptr) return nullptr;
