@@ -137,6 +137,16 @@ void AppServerProcess::writeMessage(const JSONValue& message) {
 
 JSONValue AppServerProcess::request(std::string_view method, const JSONValue& params,
                                     Seconds timeout) {
+  return request(method, params, timeout, outputHandler_);
+}
+
+JSONValue AppServerProcess::request(const CodexAppServerMethod& method, const JSONValue& params,
+                                    const OutputHandler& handler) {
+  return request(method.name, params, method.timeout, handler);
+}
+
+JSONValue AppServerProcess::request(std::string_view method, const JSONValue& params,
+                                    Seconds timeout, const OutputHandler& handler) {
   if (!isRunning() || !inputPipe_ || !outputPipe_) throw AppServerError::notRunning();
   const std::string id = newRequestID();
   writeMessage(JSONValue::object({{"id", id}, {"method", method}, {"params", params}}));
@@ -158,7 +168,7 @@ JSONValue AppServerProcess::request(std::string_view method, const JSONValue& pa
       const JSONValue* result = message->subscript("result");
       return result != nullptr ? *result : JSONValue();
     }
-    outputHandler_(*message);
+    handler(*message);
     if (!(clock_.now() < deadline)) throw AppServerError::timeout(std::string(method));
   }
 }
@@ -173,11 +183,34 @@ JSONValue AppServerProcess::readMessage() {
   return *readNextMessage(std::nullopt);
 }
 
+std::optional<JSONValue> AppServerProcess::readMessage(Clock::TimePoint deadline) {
+  if (!process_ || !outputPipe_) throw AppServerError::notRunning();
+  return readNextMessage(deadline);
+}
+
+void AppServerProcess::refuseServerRequest(const JSONValue& message) noexcept {
+  const JSONValue* id = message.subscript("id");
+  const JSONValue* method = message.subscript("method");
+  if (id == nullptr || method == nullptr || !inputPipe_) return;
+  try {
+    writeMessage(JSONValue::object(
+        {{"id", *id},
+         {"error", JSONValue::object({{"code", -32601},
+                                      {"message",
+                                       "This client does not support requests from "
+                                       "the server."}})}}));
+  } catch (...) {
+    // The child's input is gone; its output will end and report that.
+  }
+}
+
 std::optional<JSONValue> AppServerProcess::readNextMessage(
     std::optional<Clock::TimePoint> deadline) {
   for (;;) {
     if (std::optional<AppServerLineBuffer::Line> line = lineBuffer_.takeLine()) {
-      return JSONValue::parse(line->text, line->capacity);
+      JSONValue message = JSONValue::parse(line->text, line->capacity);
+      refuseServerRequest(message);
+      return message;
     }
     if (deadline) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - clock_.now());

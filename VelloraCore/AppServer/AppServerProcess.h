@@ -60,16 +60,21 @@ class AppServerProcess {
 
   // Sends {"id", "method", "params"} with a new id ("vellora_" + an upper-case random UUID)
   // and returns the response's "result" (null when it has none). Messages that arrive first
-  // go to the output handler in order. Throws notRunning when no child runs (nothing is
-  // written), server with the response's "error" member, timeout when no response came
-  // before `timeout` (waiting for output stops at the deadline; the late response goes to the
-  // handler later), unexpectedEOF when the output ends, JSONError for a line that is not JSON,
-  // IOError when the child's input is gone.
+  // go to the output handler in order; a request from the server among them (a message with
+  // both "id" and "method") is first answered with a JSON-RPC error (-32601). Throws notRunning
+  // when no child runs (nothing is written), server with the response's "error" member, timeout
+  // when no response came before `timeout` (waiting for output stops at the deadline; the late
+  // response goes to the handler later), unexpectedEOF when the output ends, JSONError for a line
+  // that is not JSON, IOError when the child's input is gone.
   JSONValue request(std::string_view method, const JSONValue& params, Seconds timeout);
   // request() with the method's own time-out.
   JSONValue request(const CodexAppServerMethod& method, const JSONValue& params) {
     return request(method.name, params, method.timeout);
   }
+  // request(), handing the messages that arrive before the response to `handler` instead of
+  // the output handler (a running turn takes every message from the moment it is started).
+  JSONValue request(const CodexAppServerMethod& method, const JSONValue& params,
+                    const OutputHandler& handler);
 
   // Sends {"method", "params"}; awaits nothing. Throws notRunning or IOError.
   void notify(std::string_view method, const JSONValue& params);
@@ -78,6 +83,9 @@ class AppServerProcess {
   // still read; after it, unexpectedEOF. Throws notRunning when no child was started or it
   // was stopped, and JSONError for a line that is not JSON (the rest stays unread).
   JSONValue readMessage();
+  // readMessage(), giving up at `deadline` (monotonic): nothing when no whole message arrived
+  // by then. Output that is already there is still taken after the deadline.
+  std::optional<JSONValue> readMessage(Clock::TimePoint deadline);
 
   // Asks a running child to end (SIGTERM) without waiting for it, and drops the pipes and the
   // standard-error reader. The child is reaped whenever it goes.
@@ -95,7 +103,12 @@ class AppServerProcess {
     std::optional<std::string> text();
   };
 
+  JSONValue request(std::string_view method, const JSONValue& params, Seconds timeout,
+                    const OutputHandler& handler);
   void writeMessage(const JSONValue& message);
+  // A request from the server gets an error response at once: nothing here answers requests,
+  // and one left unanswered would hold a turn, which has no time-out, for ever.
+  void refuseServerRequest(const JSONValue& message) noexcept;
   // The next message, or nothing once `deadline` (if any) has passed with no complete line.
   std::optional<JSONValue> readNextMessage(std::optional<Clock::TimePoint> deadline);
   // Waits briefly for the child's exit and the rest of its standard error, then describes it.

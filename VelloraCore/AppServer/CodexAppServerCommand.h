@@ -36,6 +36,8 @@ inline constexpr CodexAppServerMethod kSkillsList{"skills/list", Seconds(30)};
 inline constexpr CodexAppServerMethod kPluginList{"plugin/list", Seconds(30)};
 inline constexpr CodexAppServerMethod kAppList{"app/list", Seconds(30)};
 inline constexpr CodexAppServerMethod kModelList{"model/list", Seconds(30)};
+// Ends a turn that is stuck retrying; its "turn/completed" is awaited as long as the time-out.
+inline constexpr CodexAppServerMethod kTurnInterrupt{"turn/interrupt", Seconds(5)};
 
 }  // namespace CodexAppServerMethods
 

@@ -176,6 +176,37 @@ TEST_F(AppServerProcessTest, request_handsEveryOtherMessageToTheHandlerInOrder) 
   EXPECT_EQ(*handled_[2].subscript("id"), JSONValue("someone-else"));
   EXPECT_EQ(*handled_[3].subscript("id"), JSONValue(7));
   EXPECT_EQ(*handled_[4].subscript("method"), JSONValue("item/tool/requestUserInput"));
+
+  // The server's request was refused at once, so nothing waits on an answer that never comes.
+  std::vector<JSONValue> messages = received();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(*messages[1].subscript("id"), JSONValue("server-1"));
+  EXPECT_EQ(*messages[1].subscript("error")->subscript("code"), JSONValue(-32601));
+  EXPECT_EQ(messages[1].subscript("result"), nullptr);
+}
+
+TEST_F(AppServerProcessTest, request_canHandTheMessagesBeforeItsResponseToItsOwnHandler) {
+  auto process = startProcess(R"({"requests": {"turn/start": [
+      {"notify": "item/agentMessage/delta", "params": {"delta": "early"}},
+      {"result": {"turn": {"id": "t1"}}}]}})");
+  std::vector<JSONValue> turnMessages;
+  JSONValue result = process->request(
+      CodexAppServerMethods::kTurnStart, kNoParams,
+      [&turnMessages](const JSONValue& message) { turnMessages.push_back(message); });
+  EXPECT_EQ(result, JSONValue::parse(R"({"turn": {"id": "t1"}})"));
+  ASSERT_EQ(turnMessages.size(), 1u);
+  EXPECT_EQ(*turnMessages[0].subscript("params")->subscript("delta"), JSONValue("early"));
+  EXPECT_TRUE(handled_.empty());
+}
+
+TEST_F(AppServerProcessTest, readMessage_withADeadlineGivesUpOnASilentChild) {
+  auto process = startProcess(R"({"start": [{"notify": "first"}]})");
+  const auto soon = [this] { return clock_.now() + std::chrono::milliseconds(50); };
+  std::optional<JSONValue> first = process->readMessage(soon());
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first->subscript("method"), JSONValue("first"));
+  EXPECT_EQ(process->readMessage(soon()), std::nullopt);
+  EXPECT_EQ(process->readMessage(clock_.now()), std::nullopt);
 }
 
 TEST_F(AppServerProcessTest, request_readsTheResponseMember) {
