@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "VelloraCore/AppServer/AppServerBridge.h"
+
 namespace vellora {
 
 int NativeHost::run() noexcept {
@@ -29,10 +31,83 @@ void NativeHost::handle(const NativeEnvelope& request) {
                        .version = kApplicationVersion});
     return;
   }
+  if (request.type == "health") {
+    io_.writeEnvelope(
+        {.type = "health", .requestId = request.requestId, .ok = true, .status = bridge_.health()});
+    return;
+  }
+  if (request.type == "codex.catalog") {
+    handleCatalog(request);
+    return;
+  }
+  if (request.type == "chat.turn") {
+    handleChatTurn(request);
+    return;
+  }
   io_.writeEnvelope({.type = "error",
                      .requestId = request.requestId,
                      .code = "unsupported_message",
                      .message = "Unsupported Native Messaging request type: " + request.type});
+}
+
+void NativeHost::handleCatalog(const NativeEnvelope& request) {
+  try {
+    JSONValue catalog = bridge_.commandCatalog(false);
+    io_.writeEnvelope({.type = "codex.catalog",
+                       .requestId = request.requestId,
+                       .ok = true,
+                       .catalog = std::move(catalog)});
+  } catch (const std::exception& failure) {
+    // A failure to write this one is fatal: it escapes to run().
+    io_.writeEnvelope({.type = "error",
+                       .requestId = request.requestId,
+                       .code = "catalog_failed",
+                       .message = failure.what()});
+  }
+}
+
+void NativeHost::handleChatTurn(const NativeEnvelope& request) {
+  if (!request.sessionId || !request.prompt) {
+    io_.writeEnvelope({.type = "error",
+                       .requestId = request.requestId,
+                       .code = "invalid_chat_turn",
+                       .message = "chat.turn requires sessionId and prompt."});
+    return;
+  }
+  // The turn's own messages are written as they come; a failed write of one of them is
+  // dropped and the turn goes on, so that its end is still reported.
+  const auto onDelta = [&](const std::string& delta) {
+    try {
+      io_.writeEnvelope({.type = "chat.delta",
+                         .requestId = request.requestId,
+                         .sessionId = request.sessionId,
+                         .delta = delta});
+    } catch (const std::exception&) {
+    }
+  };
+  const auto onAttachment = [&](const JSONValue& attachment) {
+    try {
+      io_.writeEnvelope({.type = "chat.attachment",
+                         .requestId = request.requestId,
+                         .sessionId = request.sessionId,
+                         .attachment = attachment});
+    } catch (const std::exception&) {
+    }
+  };
+  try {
+    bridge_.sendTurn(*request.sessionId, *request.prompt,
+                     request.context ? &*request.context : nullptr,
+                     request.commands ? &*request.commands : nullptr, request.model,
+                     request.reasoningEffort, onDelta, onAttachment);
+    io_.writeEnvelope(
+        {.type = "chat.done", .requestId = request.requestId, .sessionId = request.sessionId});
+  } catch (const std::exception& failure) {
+    // A failure to write this one is fatal: it escapes to run().
+    io_.writeEnvelope({.type = "error",
+                       .requestId = request.requestId,
+                       .code = "chat_turn_failed",
+                       .message = failure.what()});
+  }
 }
 
 }  // namespace vellora

@@ -4,6 +4,8 @@
 
 namespace vellora {
 
+class AppServerBridge;
+
 // The host's read-dispatch-reply loop. One thread: a request's last reply is written before
 // the next request is read, so frames never interleave.
 class NativeHost {
@@ -11,7 +13,7 @@ class NativeHost {
   static constexpr const char* kApplicationName = "vellora-companion";
   static constexpr const char* kApplicationVersion = "0.1.0";
 
-  explicit NativeHost(NativeMessageIO& io) : io_(io) {}
+  NativeHost(NativeMessageIO& io, AppServerBridge& bridge) : io_(io), bridge_(bridge) {}
 
   // Serves requests until the input ends (returns 0) or a failure escalates: then one
   // "native_host_error" reply is attempted and 1 is returned.
@@ -19,8 +21,11 @@ class NativeHost {
 
  private:
   void handle(const NativeEnvelope& request);
+  void handleChatTurn(const NativeEnvelope& request);
+  void handleCatalog(const NativeEnvelope& request);
 
   NativeMessageIO& io_;
+  AppServerBridge& bridge_;
 };
 
 }  // namespace vellora

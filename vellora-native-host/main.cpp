@@ -1,15 +1,41 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "VelloraCore/AppServer/AppServerBridge.h"
+#include "VelloraCore/AppServer/CodexAppServerConfiguration.h"
+#include "VelloraCore/AppServer/CodexAuthDetector.h"
+#include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Discovery/CodexLocator.h"
+#include "VelloraCore/Platform/Clock.h"
+#include "VelloraCore/Platform/Environment.h"
+#include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/HomeDirectory.h"
+#include "VelloraCore/Platform/ProcessLauncher.h"
 #include "VelloraCore/Protocol/NativeMessageIO.h"
 #include "vellora-native-host/NativeHost.h"
 
-// Chrome starts this program for each Native Messaging connection. Standard output carries
-// only frames and standard error stays silent.
+// Chrome starts this program for each Native Messaging connection, with the extension's origin
+// as its argument (ignored). Standard output carries only frames; standard error stays silent.
+// This is the composition root: the one place where the real platform objects are made.
 int main() {
   // A closed Chrome pipe must be a write error, not a silent death.
   ::signal(SIGPIPE, SIG_IGN);
   vellora::NativeMessageIO io(STDIN_FILENO, STDOUT_FILENO);
-  vellora::NativeHost host(io);
+
+  // Building the services starts no process and reads no file.
+  const vellora::Environment environment = vellora::currentProcessEnvironment();
+  const std::string home = vellora::currentHomeDirectory(environment);
+  const std::unique_ptr<vellora::FileSystem> fileSystem = vellora::makePosixFileSystem();
+  const std::unique_ptr<vellora::ProcessLauncher> launcher = vellora::makePosixProcessLauncher();
+  const vellora::SteadyClock clock;
+  vellora::AppServerBridge bridge(
+      vellora::AppPaths(home),
+      vellora::CodexLocator(*fileSystem, environment, home,
+                            vellora::CodexLocator::loginShellResolver(*launcher)),
+      vellora::CodexAuthDetector::forHomeDirectory(home, *fileSystem),
+      vellora::CodexAppServerConfiguration(environment), *fileSystem, *launcher, clock, environment,
+      home);
+
+  vellora::NativeHost host(io, bridge);
   return host.run();
 }

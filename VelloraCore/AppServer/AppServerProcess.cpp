@@ -1,7 +1,5 @@
 #include "VelloraCore/AppServer/AppServerProcess.h"
 
-#include <uuid/uuid.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -11,6 +9,7 @@
 #include "VelloraCore/Platform/ByteStream.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/RandomUUID.h"
 #include "VelloraCore/Platform/UTF8Text.h"
 
 namespace vellora {
@@ -27,11 +26,7 @@ constexpr auto kEndOfOutputGrace = 500ms;
 
 // "vellora_" + a random (version 4) UUID in canonical upper-case form: 44 characters.
 std::string newRequestID() {
-  uuid_t uuid;
-  uuid_generate_random(uuid);
-  char text[37];
-  uuid_unparse_upper(uuid, text);
-  return std::string("vellora_") + text;
+  return "vellora_" + newRandomUUIDText();
 }
 
 // The time-out as a clock duration: NaN and negatives are zero, and it is capped far below

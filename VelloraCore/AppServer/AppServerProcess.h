@@ -75,6 +75,8 @@ class AppServerProcess {
   // the output handler (a running turn takes every message from the moment it is started).
   JSONValue request(const CodexAppServerMethod& method, const JSONValue& params,
                     const OutputHandler& handler);
+  JSONValue request(std::string_view method, const JSONValue& params, Seconds timeout,
+                    const OutputHandler& handler);
 
   // Sends {"method", "params"}; awaits nothing. Throws notRunning or IOError.
   void notify(std::string_view method, const JSONValue& params);
@@ -103,8 +105,6 @@ class AppServerProcess {
     std::optional<std::string> text();
   };
 
-  JSONValue request(std::string_view method, const JSONValue& params, Seconds timeout,
-                    const OutputHandler& handler);
   void writeMessage(const JSONValue& message);
   // A request from the server gets an error response at once: nothing here answers requests,
   // and one left unanswered would hold a turn, which has no time-out, for ever.

@@ -178,8 +178,10 @@ TEST_F(AppServerProcessTest, request_handsEveryOtherMessageToTheHandlerInOrder) 
   EXPECT_EQ(*handled_[4].subscript("method"), JSONValue("item/tool/requestUserInput"));
 
   // The server's request was refused at once, so nothing waits on an answer that never comes.
+  // The stand-in reads in order: once it has answered the next request, it has the refusal.
+  EXPECT_THROW(process->request("unknown/method", kNoParams, kLongEnough), AppServerError);
   std::vector<JSONValue> messages = received();
-  ASSERT_EQ(messages.size(), 2u);
+  ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(*messages[1].subscript("id"), JSONValue("server-1"));
   EXPECT_EQ(*messages[1].subscript("error")->subscript("code"), JSONValue(-32601));
   EXPECT_EQ(messages[1].subscript("result"), nullptr);

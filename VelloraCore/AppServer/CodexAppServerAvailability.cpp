@@ -1,0 +1,61 @@
+#include "VelloraCore/AppServer/CodexAppServerAvailability.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "VelloraCore/AppServer/CodexAppServerCommand.h"
+#include "VelloraCore/Discovery/CodexProcessEnvironment.h"
+#include "VelloraCore/Platform/ProcessLauncher.h"
+
+namespace vellora {
+
+CodexAppServerAvailability::CodexAppServerAvailability(const CodexLocator& locator,
+                                                       ProcessLauncher& launcher,
+                                                       const FileSystem& fileSystem,
+                                                       Environment environment,
+                                                       std::string homeDirectory)
+    : locator_(locator),
+      launcher_(launcher),
+      fileSystem_(fileSystem),
+      environment_(std::move(environment)),
+      homeDirectory_(std::move(homeDirectory)) {}
+
+HealthState CodexAppServerAvailability::healthState(Seconds timeout) const noexcept {
+  std::optional<std::string> codex = locator_.locate();
+  if (!codex) return HealthState::missing;
+  return probe(*codex, timeout, launcher_, fileSystem_, environment_, homeDirectory_)
+             ? HealthState::ready
+             : HealthState::error;
+}
+
+bool CodexAppServerAvailability::probe(const std::string& codexPath, Seconds timeout,
+                                       ProcessLauncher& launcher, const FileSystem& fileSystem,
+                                       const Environment& environment,
+                                       const std::string& homeDirectory) noexcept {
+  try {
+    ProcessLaunchOptions options;
+    options.executablePath = codexPath;
+    options.arguments.assign(CodexAppServerCommand::kHelpArguments.begin(),
+                             CodexAppServerCommand::kHelpArguments.end());
+    options.environment =
+        CodexProcessEnvironment(codexPath, environment, homeDirectory, fileSystem).values();
+    options.standardInput = StreamMode::nullDevice;
+    // Nobody reads the usage text; /dev/null also means a chatty child cannot stall on a pipe.
+    options.standardOutput = StreamMode::nullDevice;
+    options.standardError = StreamMode::nullDevice;
+    LaunchedProcess child = launcher.launch(options);
+
+    const auto wait = std::max(std::chrono::milliseconds(1),
+                               std::chrono::duration_cast<std::chrono::milliseconds>(timeout));
+    if (!child.process->waitForExit(std::chrono::steady_clock::now() + wait)) {
+      child.process->terminate();
+      return false;
+    }
+    std::optional<ProcessExit> exit = child.process->exitStatus();
+    return exit && exit->succeeded();
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace vellora
