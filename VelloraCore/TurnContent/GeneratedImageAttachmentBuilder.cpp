@@ -188,6 +188,17 @@ void scanForSavedPaths(const std::string& text, std::set<std::string, std::less<
   }
 }
 
+// Chrome refuses a message from the host over 1 MiB and drops the connection. The frame writer
+// escapes every "/" as "\\/", so a data URL within maxDataURLBytes can still double on the wire
+// when its base64 is mostly slashes; such a URL is treated as too large. The margin leaves room
+// for the rest of the attachment and the envelope.
+constexpr std::size_t kMaxDataURLBytesOnTheWire = 1024 * 1024 - 16 * 1024;
+
+bool fitsOnTheWire(std::string_view url) {
+  const auto slashes = static_cast<std::size_t>(std::count(url.begin(), url.end(), '/'));
+  return url.size() + slashes <= kMaxDataURLBytesOnTheWire;
+}
+
 }  // namespace
 
 GeneratedImageAttachmentBuilder::GeneratedImageAttachmentBuilder(const FileSystem& fileSystem,
@@ -305,7 +316,10 @@ std::optional<std::string> GeneratedImageAttachmentBuilder::fittedDataURL(
   const auto fits = [limit](std::string_view type, std::size_t byteCount) {
     return 5 + type.size() + 8 + base64EncodedLength(byteCount) <= limit;
   };
-  if (fits(mimeType, bytes.size())) return dataURL(mimeType, bytes);
+  if (fits(mimeType, bytes.size())) {
+    std::string url = dataURL(mimeType, bytes);
+    if (fitsOnTheWire(url)) return url;
+  }
 
   // The source is decoded once and each size drawn once; sizes that repeat (an image smaller
   // than several longest sides is never enlarged) would only repeat the same encodings.
@@ -330,7 +344,10 @@ std::optional<std::string> GeneratedImageAttachmentBuilder::fittedDataURL(
     if (!canvas) continue;
     for (const double quality : kJPEGQualities) {
       std::optional<std::string> jpeg = canvas->jpegEncoded(quality);
-      if (jpeg && fits("image/jpeg", jpeg->size())) return dataURL("image/jpeg", *jpeg);
+      if (jpeg && fits("image/jpeg", jpeg->size())) {
+        std::string url = dataURL("image/jpeg", *jpeg);
+        if (fitsOnTheWire(url)) return url;
+      }
     }
   }
   return std::nullopt;

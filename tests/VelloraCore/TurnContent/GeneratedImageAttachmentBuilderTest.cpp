@@ -378,6 +378,18 @@ TEST_F(GeneratedImageAttachmentBuilderTest, oversizedImageIsReencodedAsJPEGWithi
   }
 }
 
+TEST_F(GeneratedImageAttachmentBuilderTest, aDataURLThatWouldPassChromesLimitOnTheWireIsReencoded) {
+  // A PNG followed by 0xFF padding: its base64 is almost all "/", which the frame writer sends
+  // as "\\/", so a data URL under the limit would be 1.4 MB on the wire, past Chrome's 1 MiB.
+  const std::string image = test::makePNG(200, 100, 8) + std::string(470000, '\xFF');
+  const GeneratedImageAttachmentBuilder builder(*fileSystem_, 700000);
+  ASSERT_LE(pngDataURLLength(image), 700000u);
+  std::optional<std::string> url = builder.fittedDataURL(image, "image/png");
+  ASSERT_TRUE(url);
+  EXPECT_TRUE(url->starts_with("data:image/jpeg;base64,"));
+  EXPECT_LT(url->size() + std::count(url->begin(), url->end(), '/'), std::size_t{1} << 20);
+}
+
 TEST_F(GeneratedImageAttachmentBuilderTest, tighterLimitsWalkDownTheAttemptsToNothing) {
   const std::string image = test::makePNG(700, 700, 60);
   std::int64_t limit = std::int64_t(pngDataURLLength(image) - 1);
