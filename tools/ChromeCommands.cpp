@@ -1,8 +1,5 @@
 #include "tools/ChromeCommands.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -11,7 +8,9 @@
 #include "VelloraCore/Chrome/ChromeExtensionDetector.h"
 #include "VelloraCore/Chrome/ChromeExtensionID.h"
 #include "VelloraCore/Chrome/NativeHostInstaller.h"
+#include "VelloraCore/Platform/Environment.h"
 #include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/HomeDirectory.h"
 
 namespace vellora {
 
@@ -21,12 +20,9 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 std::optional<std::string> homeDirectory() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') return std::string(home);
-  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    return std::string(entry->pw_dir);
-  }
-  return std::nullopt;
+  std::string home = currentHomeDirectory(currentProcessEnvironment());
+  if (home.empty()) return std::nullopt;
+  return home;
 }
 
 // Reads "--name value" or "--name=value" at arguments[index], advancing past what it used.
