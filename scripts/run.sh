@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything (release) and holds a short conversation with the native host through the
-# terminal client, exactly as Chrome would start it.
+# Builds everything (release) and talks to the native host through the terminal client, exactly
+# as Chrome would start it: a ping, the health report, and one chat turn about a sample page.
+# With Codex installed and signed in the turn's answer streams in; without, the host's error
+# message is shown instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,5 +13,8 @@ cmake --build --preset release
 client=build/release/tools/vellora-client
 echo "== ping"
 "$client" ping
-echo "== a request type the host does not know"
-"$client" send '{"type":"hello","requestId":"r2"}'
+echo "== health"
+"$client" health
+echo "== chat turn"
+"$client" chat --prompt "In one sentence, what is this page about?" \
+  --context tools/sample-page-context.json || true
