@@ -9,6 +9,7 @@ quick=false
 [[ "${1:-}" == "--quick" ]] && quick=true
 
 scripts/bootstrap.sh
+scripts/check-format.sh
 VELLORA_REAL_CODEX="$(scripts/install-codex.sh)"
 export VELLORA_REAL_CODEX
 

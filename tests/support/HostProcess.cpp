@@ -30,11 +30,17 @@ HostProcess::~HostProcess() {
   }
 }
 
-void HostProcess::sendBytes(std::string_view bytes) { child_.standardInput->writeAll(bytes); }
+void HostProcess::sendBytes(std::string_view bytes) {
+  child_.standardInput->writeAll(bytes);
+}
 
-void HostProcess::send(const NativeEnvelope& request) { io_->writeEnvelope(request); }
+void HostProcess::send(const NativeEnvelope& request) {
+  io_->writeEnvelope(request);
+}
 
-std::optional<NativeEnvelope> HostProcess::readReply() { return io_->readEnvelope(); }
+std::optional<NativeEnvelope> HostProcess::readReply() {
+  return io_->readEnvelope();
+}
 
 std::string HostProcess::readRawFrame() {
   auto readExactly = [this](std::size_t count) {
@@ -53,7 +59,9 @@ std::string HostProcess::readRawFrame() {
   return frame + readExactly(NativeMessageCodec::payloadLength(frame.data()));
 }
 
-void HostProcess::closeInput() { child_.standardInput->close(); }
+void HostProcess::closeInput() {
+  child_.standardInput->close();
+}
 
 int HostProcess::waitForExit() {
   closeInput();
