@@ -138,13 +138,17 @@ class AppServerBridge::Turn {
     }
   }
 
-  // A turn that Codex reports as failed, described by its own error message.
+  // A turn that Codex reports as failed, described by its own error message. Without one the
+  // user reads that the turn failed, never a bare JSON value.
   static AppServerError failedTurnError(const JSONValue* turn) {
     const JSONValue* error = turn != nullptr ? turn->subscript("error") : nullptr;
-    if (const std::string* message = textMember(error, "message")) {
+    const std::string* message = textMember(error, "message");
+    if (message == nullptr && error != nullptr) message = error->stringValue();
+    if (message != nullptr && !message->empty()) {
       return AppServerError::server(JSONValue::object({{"message", *message}}));
     }
-    return AppServerError::server(error != nullptr ? *error : JSONValue("the turn failed"));
+    if (error != nullptr && error->objectValue() != nullptr) return AppServerError::server(*error);
+    return AppServerError::server(JSONValue::object({{"message", "the turn failed"}}));
   }
 
   const std::string threadID_;
