@@ -13,6 +13,7 @@
 #include "VelloraCore/TurnContent/Base64.h"
 #include "VelloraCore/TurnContent/CodexInstructions.h"
 #include "tests/fakes/FakeCodexAppServer.h"
+#include "tests/support/FakeCodexScenario.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace vellora {
@@ -43,57 +44,7 @@ class ShiftableClock final : public Clock {
   std::chrono::steady_clock::duration shift_{0};
 };
 
-// Scenario actions for the stand-in. Thread "thread-1" and turn "turn-1" unless named.
-JSONValue notify(std::string_view method, JSONValue params) {
-  return JSONValue::object({{"notify", method}, {"params", std::move(params)}});
-}
-JSONValue started(std::string_view turn = "turn-1") {
-  return JSONValue::object(
-      {{"result", JSONValue::object(
-                      {{"turn", JSONValue::object({{"id", turn}, {"status", "inProgress"}})}})}});
-}
-JSONValue threadStarted(std::string_view thread) {
-  return JSONValue::object(
-      {{"result", JSONValue::object({{"thread", JSONValue::object({{"id", thread}})}})}});
-}
-JSONValue delta(std::string_view text, std::string_view turn = "turn-1",
-                std::string_view thread = "thread-1") {
-  return notify(
-      "item/agentMessage/delta",
-      JSONValue::object(
-          {{"threadId", thread}, {"turnId", turn}, {"itemId", "msg-1"}, {"delta", text}}));
-}
-JSONValue completed(std::string_view turn = "turn-1", std::string_view status = "completed",
-                    std::string_view thread = "thread-1") {
-  return notify(
-      "turn/completed",
-      JSONValue::object(
-          {{"threadId", thread},
-           {"turn", JSONValue::object({{"id", turn}, {"status", status}, {"error", nullptr}})}}));
-}
-JSONValue failedTurn(std::string_view message, std::string_view turn = "turn-1") {
-  return notify(
-      "turn/completed",
-      JSONValue::object(
-          {{"threadId", "thread-1"},
-           {"turn", JSONValue::object({{"id", turn},
-                                       {"status", "failed"},
-                                       {"error", JSONValue::object({{"message", message}})}})}}));
-}
-// An "error" notification with these params (JSON text).
-JSONValue errorNotice(std::string_view params) {
-  return notify("error", JSONValue::parse(params));
-}
-JSONValue retryNotice(std::string_view message, std::string_view turn = "turn-1") {
-  return notify("error", JSONValue::object({{"threadId", "thread-1"},
-                                            {"turnId", turn},
-                                            {"willRetry", true},
-                                            {"error", JSONValue::object({{"message", message}})}}));
-}
-// A pause of the stand-in.
-JSONValue pauseFor(double seconds) {
-  return JSONValue::object({{"sleep", seconds}});
-}
+using namespace test::fakeCodex;
 
 // A 1×1 PNG.
 const std::string kPNGBase64 =
@@ -119,23 +70,15 @@ struct TurnOutcome {
 
 class AppServerBridgeTest : public ::testing::Test {
  protected:
-  // Writes the stand-in's scenario: `requests` holds each method's actions; "initialize" is
-  // answered and every "thread/start" gives "thread-1" unless `requests` says otherwise. What
-  // the stand-in receives is recorded. A child reads the scenario when it starts.
-  void useScenario(JSONValue::Object requests, JSONValue::Object scenario = {}) {
-    requests.try_emplace("initialize",
-                         JSONValue::Array{JSONValue::object({{"result", JSONValue::Object{}}})});
-    requests.try_emplace("thread/start", JSONValue::Array{threadStarted("thread-1")});
-    scenario["requests"] = std::move(requests);
-    scenario["record"] = recordPath();
-    home_.writeFile("scenario.json", JSONValue(std::move(scenario)).serialized());
+  void useScenario(JSONValue::Object requests, JSONValue::Object more = {}) {
+    scenario_.write(std::move(requests), std::move(more));
   }
 
   Environment environment(bool withCodex) const {
     Environment environment = {{"HOME", home_.path()},
                                {"PATH", "/usr/bin:/bin"},
                                {"LANG", "C"},
-                               {test::kFakeCodexScenarioVariable, home_ / "scenario.json"}};
+                               {test::kFakeCodexScenarioVariable, scenario_.path()}};
     if (withCodex) environment["VELLORA_CODEX_PATH"] = test::kFakeCodexPath;
     return environment;
   }
@@ -173,52 +116,24 @@ class AppServerBridgeTest : public ::testing::Test {
   }
 
   std::string workspace() const { return home_ / "Library/Application Support/Vellora/workspace"; }
-  std::string recordPath() const { return home_ / "received.jsonl"; }
-  void forgetReceived() const {
-    if (fileSystem_->fileExists(recordPath())) fileSystem_->removeTree(recordPath());
-  }
-
-  // Every line the stand-in (any of its children) has received so far, parsed.
-  std::vector<JSONValue> received() const {
-    std::vector<JSONValue> messages;
-    if (!fileSystem_->fileExists(recordPath())) return messages;
-    std::string text = fileSystem_->readFile(recordPath(), 1 << 26);
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-      messages.push_back(JSONValue::parse(text.substr(start, end - start)));
-    }
-    return messages;
-  }
-  // The method of each message received; "" for a response.
-  std::vector<std::string> receivedMethods() const {
-    std::vector<std::string> methods;
-    for (const JSONValue& message : received()) {
-      const JSONValue* method = message.subscript("method");
-      methods.push_back(method != nullptr && method->stringValue() ? *method->stringValue() : "");
-    }
-    return methods;
-  }
-  // The params of each message received with that method, in order.
+  void forgetReceived() const { scenario_.forgetReceived(); }
+  std::vector<JSONValue> received() const { return scenario_.received(); }
+  std::vector<std::string> receivedMethods() const { return scenario_.receivedMethods(); }
   std::vector<JSONValue> paramsOf(std::string_view method) const {
-    std::vector<JSONValue> params;
-    for (const JSONValue& message : received()) {
-      if (*message.subscript("method") == JSONValue(method)) {
-        params.push_back(*message.subscript("params"));
-      }
-    }
-    return params;
+    return scenario_.paramsOf(method);
   }
 
   test::TemporaryDirectory home_;
+  test::FakeCodexScenario scenario_{home_.path()};
   std::unique_ptr<ProcessLauncher> launcher_ = makePosixProcessLauncher();
   std::unique_ptr<FileSystem> fileSystem_ = makePosixFileSystem();
   ShiftableClock clock_;
 };
 
 TEST_F(AppServerBridgeTest, turns_shareOneHandshakeAndKeepOneThreadPerSession) {
-  const JSONValue::Array answer = {started(), delta("Hel", "turn-1", "$params.threadId"),
+  const JSONValue::Array answer = {turnStarted(), delta("Hel", "turn-1", "$params.threadId"),
                                    delta("lo", "turn-1", "$params.threadId"),
-                                   completed("turn-1", "completed", "$params.threadId")};
+                                   turnCompleted("turn-1", "completed", "$params.threadId")};
   useScenario({{"thread/start#1", JSONValue::Array{threadStarted("thread-A")}},
                {"thread/start#2", JSONValue::Array{threadStarted("thread-B")}},
                {"turn/start", answer}});
@@ -241,7 +156,7 @@ TEST_F(AppServerBridgeTest, turns_shareOneHandshakeAndKeepOneThreadPerSession) {
 }
 
 TEST_F(AppServerBridgeTest, handshakeThreadAndTurn_sendExactlyTheseParams) {
-  useScenario({{"turn/start", JSONValue::Array{started(), completed()}}});
+  useScenario({{"turn/start", JSONValue::Array{turnStarted(), turnCompleted()}}});
   auto bridge = makeBridge();
   const std::string screenshot = "data:image/jpeg;base64,/9j/AAAA";
   const JSONValue context = JSONValue::object(
@@ -301,7 +216,7 @@ TEST_F(AppServerBridgeTest, threadStartWithoutATextID_failsStoresNothingAndIsAsk
     forgetReceived();
     useScenario({{"thread/start#1",
                   JSONValue::Array{JSONValue::object({{"result", JSONValue::parse(result)}})}},
-                 {"turn/start", JSONValue::Array{started(), delta("ok"), completed()}}});
+                 {"turn/start", JSONValue::Array{turnStarted(), delta("ok"), turnCompleted()}}});
     auto bridge = makeBridge();
 
     TurnOutcome first = runTurn(*bridge);
@@ -328,69 +243,71 @@ TEST_F(AppServerBridgeTest, turnMessages_areJudgedByThreadAndTurn) {
   };
   const Case cases[] = {
       {"three deltas",
-       {started(), delta("a"), delta("b"), delta("c"), completed()},
+       {turnStarted(), delta("a"), delta("b"), delta("c"), turnCompleted()},
        {"a", "b", "c"},
        std::nullopt},
       {"a delta for another thread is not forwarded",
-       {started(), delta("x", "turn-1", "thread-2"), delta("a"), completed()},
+       {turnStarted(), delta("x", "turn-1", "thread-2"), delta("a"), turnCompleted()},
        {"a"},
        std::nullopt},
       {"a completion for another thread does not end the turn",
-       {started(), completed("turn-1", "completed", "thread-2"), delta("a"), completed()},
+       {turnStarted(), turnCompleted("turn-1", "completed", "thread-2"), delta("a"),
+        turnCompleted()},
        {"a"},
        std::nullopt},
       {"an error ends the turn with its text",
-       {started(), delta("a"), errorNotice(quota), delta("b"), completed()},
+       {turnStarted(), delta("a"), errorNotice(quota), delta("b"), turnCompleted()},
        {"a"},
        "Codex app-server returned an error: Quota exceeded."},
       {"an error without willRetry ends it",
-       {started(), errorNotice(R"({"threadId": "thread-1", "error": {"message": "Boom"}})"),
-        completed()},
+       {turnStarted(), errorNotice(R"({"threadId": "thread-1", "error": {"message": "Boom"}})"),
+        turnCompleted()},
        {},
        "Codex app-server returned an error: Boom."},
       {"an error naming another thread and no turn ends it",
-       {started(), errorNotice(R"({"threadId": "thread-2", "error": {"message": "Boom"}})"),
-        completed()},
+       {turnStarted(), errorNotice(R"({"threadId": "thread-2", "error": {"message": "Boom"}})"),
+        turnCompleted()},
        {},
        "Codex app-server returned an error: Boom."},
       {"a retry notice does not end it",
-       {started(), retryNotice("Reconnecting... 1/5"), delta("a"), completed()},
+       {turnStarted(), retryNotice("Reconnecting... 1/5"), delta("a"), turnCompleted()},
        {"a"},
        std::nullopt},
       {"a failed turn fails with Codex's message",
-       {started(), delta("a"), failedTurn("Model overloaded")},
+       {turnStarted(), delta("a"), turnFailed("Model overloaded")},
        {"a"},
        "Codex app-server returned an error: Model overloaded."},
       {"a failed turn without a message",
-       {started(), notify("turn/completed", JSONValue::parse(R"({"threadId": "thread-1",
+       {turnStarted(), notify("turn/completed", JSONValue::parse(R"({"threadId": "thread-1",
                                    "turn": {"id": "turn-1", "status": "failed", "error": null}})"))},
        {},
        "Codex app-server returned an error: the turn failed."},
       {"an interrupted turn completes",
-       {started(), delta("a"), completed("turn-1", "interrupted")},
+       {turnStarted(), delta("a"), turnCompleted("turn-1", "interrupted")},
        {"a"},
        std::nullopt},
       {"a completion without a turn id ends it",
-       {started(), delta("a"),
+       {turnStarted(), delta("a"),
         notify("turn/completed", JSONValue::parse(R"({"threadId": "thread-1"})"))},
        {"a"},
        std::nullopt},
       {"another turn's delta, error and completion are stale",
-       {started(), delta("old", "turn-0"), errorNotice(R"({"threadId": "thread-1",
+       {turnStarted(), delta("old", "turn-0"), errorNotice(R"({"threadId": "thread-1",
           "turnId": "turn-0", "error": {"message": "old"}})"),
-        failedTurn("old", "turn-0"), delta("a"), completed()},
+        turnFailed("old", "turn-0"), delta("a"), turnCompleted()},
        {"a"},
        std::nullopt},
       {"deltas and completion before the response",
-       {delta("a"), delta("b"), completed(), started()},
+       {delta("a"), delta("b"), turnCompleted(), turnStarted()},
        {"a", "b"},
        std::nullopt},
       {"a stale completion before the response",
-       {failedTurn("old", "turn-0"), delta("old", "turn-0"), started(), delta("a"), completed()},
+       {turnFailed("old", "turn-0"), delta("old", "turn-0"), turnStarted(), delta("a"),
+        turnCompleted()},
        {"a"},
        std::nullopt},
       {"an error before the response",
-       {delta("a"), errorNotice(quota), started()},
+       {delta("a"), errorNotice(quota), turnStarted()},
        {"a"},
        "Codex app-server returned an error: Quota exceeded."},
       {"an error response to turn/start",
@@ -417,12 +334,12 @@ TEST_F(AppServerBridgeTest, turnMessages_areJudgedByThreadAndTurn) {
 // end the next turn of the session.
 TEST_F(AppServerBridgeTest, theFailedTurnsLateCompletion_doesNotEndTheNextTurn) {
   useScenario(
-      {{"turn/start#1", JSONValue::Array{started("turn-1"), delta("partial", "turn-1"),
+      {{"turn/start#1", JSONValue::Array{turnStarted("turn-1"), delta("partial", "turn-1"),
                                          errorNotice(R"({"threadId": "thread-1", "turnId": "turn-1",
                                     "willRetry": false, "error": {"message": "Boom"}})"),
-                                         failedTurn("Boom", "turn-1")}},
-       {"turn/start#2",
-        JSONValue::Array{started("turn-2"), delta("second", "turn-2"), completed("turn-2")}}});
+                                         turnFailed("Boom", "turn-1")}},
+       {"turn/start#2", JSONValue::Array{turnStarted("turn-2"), delta("second", "turn-2"),
+                                         turnCompleted("turn-2")}}});
   auto bridge = makeBridge();
 
   TurnOutcome first = runTurn(*bridge);
@@ -442,14 +359,14 @@ TEST_F(AppServerBridgeTest, deltasReadOutsideATurn_areDroppedNotRelabelled) {
       {{"initialize", JSONValue::Array{stray, JSONValue::parse(R"({"result": {}})")}},
        {"thread/start#1", JSONValue::Array{stray, threadStarted("thread-1")}},
        {"thread/start#2", JSONValue::Array{stray, threadStarted("thread-2")}},
-       {"turn/start#1", JSONValue::Array{started("turn-1"), delta("one"), completed(),
+       {"turn/start#1", JSONValue::Array{turnStarted("turn-1"), delta("one"), turnCompleted(),
                                          delta("after the end", "turn-1")}},
        {"skills/list", JSONValue::Array{stray, emptyList[0]}},
        {"plugin/list", JSONValue::Array{stray, JSONValue::parse(R"({"result": {}})")}},
        {"app/list", emptyList},
        {"model/list", emptyList},
-       {"turn/start#2", JSONValue::Array{started("turn-2"), delta("two", "turn-2", "thread-2"),
-                                         completed("turn-2", "completed", "thread-2")}}});
+       {"turn/start#2", JSONValue::Array{turnStarted("turn-2"), delta("two", "turn-2", "thread-2"),
+                                         turnCompleted("turn-2", "completed", "thread-2")}}});
   auto bridge = makeBridge();
 
   TurnOutcome first = runTurn(*bridge, "session-1");
@@ -464,11 +381,11 @@ TEST_F(AppServerBridgeTest, deltasReadOutsideATurn_areDroppedNotRelabelled) {
 }
 
 TEST_F(AppServerBridgeTest, aRequestFromTheServerDuringATurn_isRefusedAndTheTurnGoesOn) {
-  useScenario({{"turn/start", JSONValue::Array{started(), delta("before"), JSONValue::parse(R"({
+  useScenario({{"turn/start", JSONValue::Array{turnStarted(), delta("before"), JSONValue::parse(R"({
                                  "request": "item/tool/requestUserInput", "id": "server-1",
                                  "params": {"threadId": "thread-1", "turnId": "turn-1"}})")}}},
               // The stand-in goes on only once it has the answer.
-              {{"responses", JSONValue::Array{delta("after"), completed()}}});
+              {{"responses", JSONValue::Array{delta("after"), turnCompleted()}}});
   auto bridge = makeBridge();
 
   TurnOutcome outcome = runTurn(*bridge);
@@ -490,7 +407,7 @@ TEST_F(AppServerBridgeTest, retryWindow_interruptsAStalledTurnAndFailsWithTheLas
   };
   const Case cases[] = {
       {"the turn completes as interrupted",
-       {JSONValue::parse(R"({"result": {}})"), completed("turn-1", "interrupted")}},
+       {JSONValue::parse(R"({"result": {}})"), turnCompleted("turn-1", "interrupted")}},
       {"the turn never reports its end", {JSONValue::parse(R"({"result": {}})")}},
       {"the interrupt is refused",
        {JSONValue::parse(R"({"error": {"code": -32600, "message": "no active turn"}})")}},
@@ -500,11 +417,11 @@ TEST_F(AppServerBridgeTest, retryWindow_interruptsAStalledTurnAndFailsWithTheLas
     forgetReceived();
     useScenario(
         {{"turn/start#1",
-          JSONValue::Array{started("turn-1"), delta("a"), retryNotice("Reconnecting... 1/5"),
+          JSONValue::Array{turnStarted("turn-1"), delta("a"), retryNotice("Reconnecting... 1/5"),
                            retryNotice("Reconnecting... waiting for network")}},
          {"turn/interrupt", c.interruptAnswer},
-         {"turn/start#2",
-          JSONValue::Array{started("turn-2"), delta("next", "turn-2"), completed("turn-2")}}});
+         {"turn/start#2", JSONValue::Array{turnStarted("turn-2"), delta("next", "turn-2"),
+                                           turnCompleted("turn-2")}}});
     auto bridge = makeBridge({.retryWindow = Seconds(0.2), .interruptWait = Seconds(0.2)});
 
     TurnOutcome stalled = runTurn(*bridge);
@@ -547,10 +464,11 @@ TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    JSONValue::Array actions = {started(), retryNotice("Reconnecting... 1/5"), inlineImage("a")};
+    JSONValue::Array actions = {turnStarted(), retryNotice("Reconnecting... 1/5"),
+                                inlineImage("a")};
     if (c.betweenNotices) actions.push_back(*c.betweenNotices);
     for (const JSONValue& action : {retryNotice("Reconnecting... 2/5"), inlineImage("b"),
-                                    pauseFor(0.5), delta("done"), completed()}) {
+                                    pauseFor(0.5), delta("done"), turnCompleted()}) {
       actions.push_back(action);
     }
     useScenario({{"turn/start", actions},
@@ -566,7 +484,7 @@ TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress
 }
 
 TEST_F(AppServerBridgeTest, aChildDyingMidTurn_failsItAndTheNextTurnStartsAFreshChild) {
-  useScenario({{"turn/start", JSONValue::Array{started(), delta("partial"),
+  useScenario({{"turn/start", JSONValue::Array{turnStarted(), delta("partial"),
                                                JSONValue::parse(R"({"stderr": "boom\n"})"),
                                                JSONValue::parse(R"({"exit": 1})")}}});
   auto bridge = makeBridge();
@@ -576,8 +494,8 @@ TEST_F(AppServerBridgeTest, aChildDyingMidTurn_failsItAndTheNextTurnStartsAFresh
   EXPECT_EQ(dying.failure, "Codex app-server closed its output stream. Exit code: 1. Stderr: boom");
 
   // The next child reads the scenario anew.
-  useScenario({{"turn/start", JSONValue::Array{started("turn-2"), delta("again", "turn-2"),
-                                               completed("turn-2")}}});
+  useScenario({{"turn/start", JSONValue::Array{turnStarted("turn-2"), delta("again", "turn-2"),
+                                               turnCompleted("turn-2")}}});
   TurnOutcome next = runTurn(*bridge);
   EXPECT_EQ(next.failure, std::nullopt);
   EXPECT_THAT(next.deltas, ElementsAre("again"));
@@ -591,20 +509,12 @@ TEST_F(AppServerBridgeTest, aChildDyingMidTurn_failsItAndTheNextTurnStartsAFresh
 TEST_F(AppServerBridgeTest, generatedImages_areDeliveredOncePerTurn) {
   const std::string png = *base64Decoded(kPNGBase64);
   const std::string path = home_.writeFile(".codex/generated_images/ig_1.png", png);
-  auto saved = [&](std::string_view turn) {
-    return notify("item/completed",
-                  JSONValue::object({{"threadId", "thread-1"},
-                                     {"turnId", turn},
-                                     {"item", JSONValue::object({{"type", "imageGeneration"},
-                                                                 {"id", "ig_1"},
-                                                                 {"status", "completed"},
-                                                                 {"savedPath", path}})}}));
-  };
-  useScenario({{"turn/start#1", JSONValue::Array{started("turn-1"), saved("turn-1"),
-                                                 delta("Saved to " + path + "."), saved("turn-1"),
-                                                 inlineImage("ig_2"), completed("turn-1")}},
-               {"turn/start#2",
-                JSONValue::Array{started("turn-2"), saved("turn-2"), completed("turn-2")}}});
+  useScenario({{"turn/start#1",
+                JSONValue::Array{turnStarted("turn-1"), imageSaved(path, "turn-1"),
+                                 delta("Saved to " + path + "."), imageSaved(path, "turn-1"),
+                                 inlineImage("ig_2"), turnCompleted("turn-1")}},
+               {"turn/start#2", JSONValue::Array{turnStarted("turn-2"), imageSaved(path, "turn-2"),
+                                                 turnCompleted("turn-2")}}});
   auto bridge = makeBridge();
 
   // createdAt is the time of delivery.
@@ -721,7 +631,7 @@ TEST_F(AppServerBridgeTest, health_probesCodexWithoutStartingTheAppServer) {
 
 TEST_F(AppServerBridgeTest, health_reportsARunningChildReadyWithoutProbing) {
   // A probe would say error.
-  useScenario({{"turn/start", JSONValue::Array{started(), completed()}}},
+  useScenario({{"turn/start", JSONValue::Array{turnStarted(), turnCompleted()}}},
               {{"help", JSONValue::parse(R"([{"exit": 2}])")}});
   auto bridge = makeBridge();
   EXPECT_EQ(bridge->health().appServer, HealthState::error);
