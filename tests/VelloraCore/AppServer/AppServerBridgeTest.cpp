@@ -483,27 +483,69 @@ TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress
   }
 }
 
-TEST_F(AppServerBridgeTest, aChildDyingMidTurn_failsItAndTheNextTurnStartsAFreshChild) {
-  useScenario({{"turn/start", JSONValue::Array{turnStarted(), delta("partial"),
-                                               JSONValue::parse(R"({"stderr": "boom\n"})"),
-                                               JSONValue::parse(R"({"exit": 1})")}}});
+// A child whose output has ended is done for, whether it exits or lingers: the turn fails and
+// the next one starts a new child, which is initialised again and keeps the session's thread.
+TEST_F(AppServerBridgeTest, aChildWhoseOutputEndsMidTurn_isReplacedByTheNextTurn) {
+  struct Case {
+    const char* label;
+    const char* ending;  // actions after the first delta
+    std::string failure;
+  };
+  const Case cases[] = {
+      {"exits with status 1", R"([{"stderr": "boom\n"}, {"exit": 1}])",
+       "Codex app-server closed its output stream. Exit code: 1. Stderr: boom"},
+      {"closes its output and lingers", R"([{"closeStdout": true}, {"sleep": 60}])",
+       "Codex app-server closed its output stream."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    forgetReceived();
+    JSONValue::Array actions = {turnStarted(), delta("partial")};
+    const JSONValue ending = JSONValue::parse(c.ending);
+    for (const JSONValue& action : *ending.arrayValue()) {
+      actions.push_back(action);
+    }
+    useScenario({{"turn/start", actions}});
+    auto bridge = makeBridge();
+
+    TurnOutcome dying = runTurn(*bridge);
+    EXPECT_THAT(dying.deltas, ElementsAre("partial"));
+    EXPECT_EQ(dying.failure, c.failure);
+
+    // The next child reads the scenario anew.
+    useScenario({{"turn/start", JSONValue::Array{turnStarted("turn-2"), delta("again", "turn-2"),
+                                                 turnCompleted("turn-2")}}});
+    TurnOutcome next = runTurn(*bridge);
+    EXPECT_EQ(next.failure, std::nullopt);
+    EXPECT_THAT(next.deltas, ElementsAre("again"));
+    EXPECT_THAT(receivedMethods(),
+                ElementsAre("initialize", "initialized", "thread/start", "turn/start", "initialize",
+                            "initialized", "turn/start"));
+    const std::vector<JSONValue> turns = paramsOf("turn/start");
+    ASSERT_EQ(turns.size(), 2u);
+    EXPECT_EQ(*turns[1].subscript("threadId"), JSONValue("thread-1"));
+  }
+}
+
+TEST_F(AppServerBridgeTest, catalog_afterTheChildsOutputEnds_theNextCatalogStartsAFreshChild) {
+  useScenario({{"skills/list", JSONValue::parse(R"([{"closeStdout": true}, {"sleep": 60}])")}});
   auto bridge = makeBridge();
 
-  TurnOutcome dying = runTurn(*bridge);
-  EXPECT_THAT(dying.deltas, ElementsAre("partial"));
-  EXPECT_EQ(dying.failure, "Codex app-server closed its output stream. Exit code: 1. Stderr: boom");
+  JSONValue broken = bridge->commandCatalog(false);
+  std::vector<JSONValue> failedMethods;
+  for (const JSONValue& error : *broken.subscript("errors")->arrayValue()) {
+    failedMethods.push_back(*error.subscript("method"));
+  }
+  EXPECT_THAT(failedMethods, ElementsAre("skills/list", "plugin/list", "app/list", "model/list"));
+  EXPECT_EQ(*broken.subscript("errors")->arrayValue()->at(0).subscript("message"),
+            JSONValue("Codex app-server closed its output stream."));
 
-  // The next child reads the scenario anew.
-  useScenario({{"turn/start", JSONValue::Array{turnStarted("turn-2"), delta("again", "turn-2"),
-                                               turnCompleted("turn-2")}}});
-  TurnOutcome next = runTurn(*bridge);
-  EXPECT_EQ(next.failure, std::nullopt);
-  EXPECT_THAT(next.deltas, ElementsAre("again"));
-  // A new handshake; the session keeps its thread.
-  EXPECT_THAT(receivedMethods(),
-              ElementsAre("initialize", "initialized", "thread/start", "turn/start", "initialize",
-                          "initialized", "turn/start"));
-  EXPECT_EQ(*paramsOf("turn/start")[1].subscript("threadId"), JSONValue("thread-1"));
+  const JSONValue::Array empty = {JSONValue::parse(R"({"result": {"data": []}})")};
+  useScenario(
+      {{"skills/list", empty}, {"plugin/list", empty}, {"app/list", empty}, {"model/list", empty}});
+  JSONValue catalog = bridge->commandCatalog(false);
+  EXPECT_EQ(*catalog.subscript("errors"), JSONValue(JSONValue::Array{}));
+  EXPECT_EQ(paramsOf("initialize").size(), 2u);
 }
 
 TEST_F(AppServerBridgeTest, generatedImages_areDeliveredOncePerTurn) {
