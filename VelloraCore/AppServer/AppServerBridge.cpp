@@ -138,13 +138,17 @@ class AppServerBridge::Turn {
     }
   }
 
-  // A turn that Codex reports as failed, described by its own error message.
+  // A turn that Codex reports as failed, described by its own error message. Without one the
+  // user reads that the turn failed, never a bare JSON value.
   static AppServerError failedTurnError(const JSONValue* turn) {
     const JSONValue* error = turn != nullptr ? turn->subscript("error") : nullptr;
-    if (const std::string* message = textMember(error, "message")) {
+    const std::string* message = textMember(error, "message");
+    if (message == nullptr && error != nullptr) message = error->stringValue();
+    if (message != nullptr && !message->empty()) {
       return AppServerError::server(JSONValue::object({{"message", *message}}));
     }
-    return AppServerError::server(error != nullptr ? *error : JSONValue("the turn failed"));
+    if (error != nullptr && error->objectValue() != nullptr) return AppServerError::server(*error);
+    return AppServerError::server(JSONValue::object({{"message", "the turn failed"}}));
   }
 
   const std::string threadID_;
@@ -198,6 +202,15 @@ void AppServerBridge::ensureStarted() {
   initialized_ = false;
 }
 
+void AppServerBridge::releaseChildIfOutputEnded(const AppServerError& failure) noexcept {
+  // A child whose output has ended can answer nothing more, even while it still runs (it may
+  // have closed its standard output and hung): without this, every later request would read the
+  // same end of output for as long as the host lives.
+  if (failure.errorCase() != AppServerError::Case::unexpectedEOF) return;
+  process_.reset();
+  initialized_ = false;
+}
+
 void AppServerBridge::initializeIfNeeded() {
   ensureStarted();
   if (initialized_ || !process_) return;
@@ -239,26 +252,32 @@ void AppServerBridge::sendTurn(const std::string& sessionID, const std::string& 
                                const std::optional<std::string>& /*model*/,
                                const std::optional<std::string>& /*reasoningEffort*/,
                                const DeltaHandler& onDelta, const AttachmentHandler& onAttachment) {
-  ensureStarted();
-  initializeIfNeeded();
-  Turn turn(threadFor(sessionID), onDelta, onAttachment, generatedImageAttachmentBuilder_, clock_);
+  try {
+    ensureStarted();
+    initializeIfNeeded();
+    Turn turn(threadFor(sessionID), onDelta, onAttachment, generatedImageAttachmentBuilder_,
+              clock_);
 
-  // From here on every message read belongs to this turn's judgement, also those that arrive
-  // before the response to "turn/start".
-  const JSONValue result = process_->request(
-      CodexAppServerMethods::kTurnStart,
-      JSONValue::object(
-          {{"threadId", turn.threadID()},
-           {"input", turnInputBuilder_.input(prompt, context, commands)},
-           {"approvalPolicy", "never"},
-           {"sandboxPolicy",
-            JSONValue::object({{"type", "readOnly"},
-                               {"access", JSONValue::object({{"type", "fullAccess"}})},
-                               {"networkAccess", false}})},
-           {"model", configuration_.model}}),
-      [&turn](const JSONValue& message) { turn.hold(message); });
-  turn.started(result);
-  runTurn(turn);
+    // From here on every message read belongs to this turn's judgement, also those that arrive
+    // before the response to "turn/start".
+    const JSONValue result = process_->request(
+        CodexAppServerMethods::kTurnStart,
+        JSONValue::object(
+            {{"threadId", turn.threadID()},
+             {"input", turnInputBuilder_.input(prompt, context, commands)},
+             {"approvalPolicy", "never"},
+             {"sandboxPolicy",
+              JSONValue::object({{"type", "readOnly"},
+                                 {"access", JSONValue::object({{"type", "fullAccess"}})},
+                                 {"networkAccess", false}})},
+             {"model", configuration_.model}}),
+        [&turn](const JSONValue& message) { turn.hold(message); });
+    turn.started(result);
+    runTurn(turn);
+  } catch (const AppServerError& failure) {
+    releaseChildIfOutputEnded(failure);
+    throw;
+  }
 }
 
 void AppServerBridge::runTurn(Turn& turn) {
@@ -287,8 +306,9 @@ void AppServerBridge::runTurn(Turn& turn) {
         if (!late) break;
         turn.handle(*late);
       }
-    } catch (const AppServerError&) {
+    } catch (const AppServerError& failure) {
       // The turn fails with the retry notice either way.
+      releaseChildIfOutputEnded(failure);
     }
     throw AppServerError::server(*turn.lastRetryNotice());
   }
@@ -296,16 +316,26 @@ void AppServerBridge::runTurn(Turn& turn) {
 }
 
 JSONValue AppServerBridge::commandCatalog(bool forceReload) {
-  ensureStarted();
-  initializeIfNeeded();
+  try {
+    ensureStarted();
+    initializeIfNeeded();
+  } catch (const AppServerError& failure) {
+    releaseChildIfOutputEnded(failure);
+    throw;
+  }
   if (!process_) throw AppServerError::notRunning();
 
   const std::string& cwd = paths_.workspaceDirectory();
   JSONValue::Array errors;
   auto list = [&](std::string_view method, const JSONValue& params, JSONValue fallback) {
     try {
+      // After a list that found the child's output ended, the others have no child to ask.
+      if (!process_) throw AppServerError::notRunning();
       return process_->request(method, params, timing_.listTimeout);
     } catch (const std::exception& failure) {
+      if (const auto* error = dynamic_cast<const AppServerError*>(&failure)) {
+        releaseChildIfOutputEnded(*error);
+      }
       errors.push_back(
           JSONValue::object({{"method", JSONValue(method)}, {"message", failure.what()}}));
       return fallback;

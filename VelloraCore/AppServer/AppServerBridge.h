@@ -92,6 +92,9 @@ class AppServerBridge {
   class Turn;
 
   void ensureStarted();
+  // Stops and forgets the child when `failure` says its output has ended, so that the next call
+  // starts a new one.
+  void releaseChildIfOutputEnded(const AppServerError& failure) noexcept;
   void initializeIfNeeded();
   std::string threadFor(const std::string& sessionID);
   // Reads the turn's messages until it ends; interrupts it when its retry window runs out.

@@ -195,14 +195,18 @@ class FakeServer {
   [[noreturn]] void serve() {
     if (const JSONValue* start = scenario_.subscript("start")) run(*start, {});
     std::string pending;
+    // Bytes of `pending` known to hold no line break: a line of many megabytes is scanned once.
+    std::size_t scanned = 0;
     char buffer[65536];
     for (;;) {
       std::size_t newline;
-      while ((newline = pending.find('\n')) != std::string::npos) {
+      while ((newline = pending.find('\n', scanned)) != std::string::npos) {
         std::string line = pending.substr(0, newline);
         pending.erase(0, newline + 1);
+        scanned = 0;
         handleLine(line);
       }
+      scanned = pending.size();
       ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
       if (count < 0 && errno == EINTR) continue;
       if (count <= 0) break;
