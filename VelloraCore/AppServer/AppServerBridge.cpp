@@ -309,6 +309,9 @@ void AppServerBridge::runTurn(Turn& turn) {
     } catch (const AppServerError& failure) {
       // The turn fails with the retry notice either way.
       releaseChildIfOutputEnded(failure);
+    } catch (const Error&) {
+      // A child whose input is gone or that wrote a bad line: the retry notice still says best
+      // why the turn failed; the next call finds out about the child.
     }
     throw AppServerError::server(*turn.lastRetryNotice());
   }
