@@ -9,10 +9,15 @@
 //    the whole "turn/start" line, and the host's peak resident memory (wait4);
 //  - "health" with `codex` on PATH: the median time per request, against running the
 //    availability probe (`codex app-server --help`) directly; with --real-codex also for the
-//    real Codex.
+//    real Codex;
+//  - the largest frames the host writes (Chrome refuses a message from a host over 1 MiB): a
+//    "chat.attachment" whose data URL is at the 700,000-byte limit, and with --real-codex the
+//    "codex.catalog" reply of the real Codex in a scratch HOME holding --skills N extra skills
+//    whose descriptions have --description-chars characters.
 //
 //   build/release/bench/host_relay_benchmark [--real-codex PATH] [--health-runs N] [--host PATH]
-//                                            [--only delta|big|health]
+//                                            [--only delta|big|health|frames]
+//                                            [--skills N] [--description-chars N]
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -35,6 +40,8 @@
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Protocol/NativeEnvelope.h"
 #include "VelloraCore/Protocol/NativeMessageCodec.h"
+#include "VelloraCore/TurnContent/Base64.h"
+#include "VelloraCore/TurnContent/GeneratedImageAttachmentBuilder.h"
 
 namespace {
 
@@ -401,6 +408,110 @@ void health(const std::string& host, const std::string& codex, const char* label
       status ? vellora::text(status->appServer).data() : "?");
 }
 
+constexpr std::size_t kChromeLimitBytes = 1024 * 1024;
+
+const char* withinChromeLimit(std::size_t frameBytes) {
+  return frameBytes - vellora::NativeMessageCodec::kHeaderBytes <= kChromeLimitBytes ? "within"
+                                                                                     : "OVER";
+}
+
+void attachmentFrames() {
+  const std::unique_ptr<vellora::FileSystem> fileSystem = vellora::makePosixFileSystem();
+  const vellora::GeneratedImageAttachmentBuilder builder(*fileSystem, 700000);
+  // The most image bytes whose PNG data URL fits: 22 + 4 * ceil(n / 3) <= 700,000.
+  constexpr std::size_t kBytes = (700000 - 22) / 4 * 3;
+  struct Case {
+    const char* label;
+    std::string bytes;
+  } cases[] = {{"compressed image data (random bytes)", std::string(kBytes, '\0')},
+               {"bytes 0xFF (base64 all '/')", std::string(kBytes, '\xFF')}};
+  std::uint32_t state = 7;
+  for (char& byte : cases[0].bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  for (const Case& c : cases) {
+    vellora::GeneratedImageCandidate candidate;
+    candidate.sourceID = "ig_0123456789abcdef0123456789abcdef";
+    candidate.result = "data:image/png;base64," + vellora::base64Encoded(c.bytes);
+    // Unreadable, so the image comes from `result`; the attachment still names it.
+    candidate.savedPath =
+        "/Users/someone/.codex/generated_images/019a2b3c-4d5e-7f80-9a1b-2c3d4e5f6a7b/"
+        "ig_0123456789abcdef0123456789abcdef.png";
+    std::optional<JSONValue> attachment =
+        builder.attachment(candidate, std::chrono::system_clock::now());
+    if (!attachment) die("no attachment");
+    const std::size_t dataURL = attachment->subscript("dataUrl")->stringValue()->size();
+    const std::size_t frame =
+        vellora::NativeMessageCodec::encodeFrame(
+            NativeEnvelope{.type = "chat.attachment",
+                           .requestId = "019a2b3c-4d5e-7f80-9a1b-2c3d4e5f6a7b",
+                           .sessionId = "019a2b3c-4d5e-7f80-9a1b-2c3d4e5f6a7c",
+                           .attachment = std::move(attachment)})
+            .size();
+    std::printf("chat.attachment, %s: data URL %zu bytes, frame %zu bytes (%s Chrome's limit)\n",
+                c.label, dataURL, frame, withinChromeLimit(frame));
+  }
+}
+
+void catalogFrame(const std::string& host, const std::string& codex, int skills,
+                  int descriptionCharacters) {
+  Scratch scratch;
+  auto fileSystem = vellora::makePosixFileSystem();
+  // Offline: the model provider is a closed port, and plugins (which would look up their
+  // marketplace on the network) are off.
+  fileSystem->createDirectories(scratch.path() + "/.codex");
+  fileSystem->writeFileAtomically(scratch.path() + "/.codex/config.toml",
+                                  "model = \"gpt-5.5\"\n"
+                                  "model_provider = \"bench\"\n"
+                                  "[model_providers.bench]\n"
+                                  "name = \"bench\"\n"
+                                  "base_url = \"http://127.0.0.1:9/v1\"\n"
+                                  "wire_api = \"responses\"\n"
+                                  "env_key = \"VELLORA_BENCH_MODEL_KEY\"\n"
+                                  "[features]\n"
+                                  "plugins = false\n");
+  std::string description;
+  while (static_cast<int>(description.size()) < descriptionCharacters) {
+    description += "Turns a page/selection into notes. ";
+  }
+  description.resize(static_cast<std::size_t>(descriptionCharacters));
+  for (int i = 0; i < skills; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "bench-skill-%05d", i);
+    const std::string folder = scratch.path() + "/.codex/skills/" + name;
+    fileSystem->createDirectories(folder);
+    fileSystem->writeFileAtomically(folder + "/SKILL.md", "---\nname: " + std::string(name) +
+                                                              "\ndescription: " + description +
+                                                              "\n---\n\nFollow the steps.\n");
+  }
+  std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
+  environment.push_back("VELLORA_CODEX_PATH=" + codex);
+  environment.push_back("VELLORA_BENCH_MODEL_KEY=unused");
+  Child child = spawnHost(host, environment);
+  writeAll(child.input,
+           vellora::NativeMessageCodec::encodeFrame(NativeEnvelope{.type = "codex.catalog"}));
+  char header[4];
+  std::size_t have = 0;
+  while (have < sizeof header) {
+    const ssize_t n = ::read(child.output, header + have, sizeof header - have);
+    if (n <= 0) die("no catalog reply");
+    have += static_cast<std::size_t>(n);
+  }
+  const std::size_t frame = 4 + vellora::NativeMessageCodec::payloadLength(header);
+  FrameReader rest(child.output);
+  ::close(child.input);
+  while (rest.next()) {
+  }
+  ::close(child.output);
+  int status = 0;
+  reap(child.pid, &status);
+  std::printf(
+      "codex.catalog of the real Codex with %d extra skills of %d-character descriptions: "
+      "frame %zu bytes (%s Chrome's limit)\n",
+      skills, descriptionCharacters, frame, withinChromeLimit(frame));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -409,11 +520,17 @@ int main(int argc, char** argv) {
   int healthRuns = 30;
   std::string host = std::string(VELLORA_BINARY_DIR) + "/vellora-native-host/vellora-native-host";
   std::string only;
+  int skills = 0;
+  int descriptionCharacters = 1024;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--real-codex") == 0) realCodex = argv[i + 1];
     if (std::strcmp(argv[i], "--health-runs") == 0) healthRuns = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--host") == 0) host = argv[i + 1];
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--skills") == 0) skills = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--description-chars") == 0) {
+      descriptionCharacters = std::atoi(argv[i + 1]);
+    }
   }
   const std::string codex = VELLORA_BENCH_CODEX_PATH;
 
@@ -425,6 +542,13 @@ int main(int argc, char** argv) {
   if (only.empty() || only == "health") {
     health(host, codex, "the minimal app-server", healthRuns);
     if (realCodex) health(host, *realCodex, "the real Codex", healthRuns);
+  }
+  if (only.empty() || only == "frames") {
+    attachmentFrames();
+    if (realCodex) {
+      catalogFrame(host, *realCodex, 0, descriptionCharacters);
+      if (skills > 0) catalogFrame(host, *realCodex, skills, descriptionCharacters);
+    }
   }
   return 0;
 }
