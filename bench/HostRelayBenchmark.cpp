@@ -372,27 +372,26 @@ void health(const std::string& host, const std::string& codex, const char* label
   if (::symlink(codex.c_str(), (bin + "/codex").c_str()) != 0) die("symlink failed");
   const std::vector<std::string> environment = baseEnvironment(scratch, bin + ":/usr/bin:/bin");
 
-  std::vector<double> probeTimes;
-  for (int i = 0; i < runs; ++i) {
-    const Clock::time_point start = Clock::now();
-    int status = 0;
-    reap(spawn({bin + "/codex", "app-server", "--help"}, environment, false).pid, &status);
-    probeTimes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-  }
-
   Child child = spawnHost(host, environment);
   FrameReader reader(child.output);
-  std::vector<double> times;
+  std::vector<double> times, probeTimes;
   std::optional<vellora::CompanionHealth> status;
+  using Milliseconds = std::chrono::duration<double, std::milli>;
+  // Interleaved with the reference, so that both see the same machine; the first round warms
+  // the caches and is not counted.
   for (int i = 0; i <= runs; ++i) {
-    const Clock::time_point start = Clock::now();
+    Clock::time_point start = Clock::now();
+    int exitStatus = 0;
+    reap(spawn({bin + "/codex", "app-server", "--help"}, environment, false).pid, &exitStatus);
+    if (i > 0) probeTimes.push_back(Milliseconds(Clock::now() - start).count());
+
+    start = Clock::now();
     writeAll(child.input,
              vellora::NativeMessageCodec::encodeFrame(NativeEnvelope{.type = "health"}));
     std::optional<FrameReader::Frame> reply = reader.next();
     if (!reply || reply->envelope.type != "health") die("no health reply");
     status = reply->envelope.status;
-    if (i > 0)
-      times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    if (i > 0) times.push_back(Milliseconds(Clock::now() - start).count());
   }
   ::close(child.input);
   ::close(child.output);
