@@ -258,20 +258,22 @@ void AppServerBridge::sendTurn(const std::string& sessionID, const std::string& 
     Turn turn(threadFor(sessionID), onDelta, onAttachment, generatedImageAttachmentBuilder_,
               clock_);
 
+    // The input, which holds the whole page context, is moved into place rather than copied.
+    JSONValue::Object params;
+    params.emplace("threadId", turn.threadID());
+    params.emplace("input", turnInputBuilder_.input(prompt, context, commands));
+    params.emplace("approvalPolicy", "never");
+    params.emplace("sandboxPolicy",
+                   JSONValue::object({{"type", "readOnly"},
+                                      {"access", JSONValue::object({{"type", "fullAccess"}})},
+                                      {"networkAccess", false}}));
+    params.emplace("model", configuration_.model);
+
     // From here on every message read belongs to this turn's judgement, also those that arrive
     // before the response to "turn/start".
-    const JSONValue result = process_->request(
-        CodexAppServerMethods::kTurnStart,
-        JSONValue::object(
-            {{"threadId", turn.threadID()},
-             {"input", turnInputBuilder_.input(prompt, context, commands)},
-             {"approvalPolicy", "never"},
-             {"sandboxPolicy",
-              JSONValue::object({{"type", "readOnly"},
-                                 {"access", JSONValue::object({{"type", "fullAccess"}})},
-                                 {"networkAccess", false}})},
-             {"model", configuration_.model}}),
-        [&turn](const JSONValue& message) { turn.hold(message); });
+    const JSONValue result =
+        process_->request(CodexAppServerMethods::kTurnStart, JSONValue(std::move(params)),
+                          [&turn](const JSONValue& message) { turn.hold(message); });
     turn.started(result);
     runTurn(turn);
   } catch (const AppServerError& failure) {

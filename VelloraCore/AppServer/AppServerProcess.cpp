@@ -29,6 +29,24 @@ std::string newRequestID() {
   return "vellora_" + newRandomUUIDText();
 }
 
+// The line of a request ({"id", "method", "params"}) or of a notification (no id), members in
+// the order a JSON object is written. The params are written where they are instead of being
+// copied into a new object first: a turn's params can hold tens of MiB.
+std::string messageLine(const std::string* id, std::string_view method, const JSONValue& params) {
+  std::string line = "{";
+  if (id != nullptr) {
+    line += "\"id\":";
+    JSONValue::serializeString(line, *id);
+    line += ',';
+  }
+  line += "\"method\":";
+  JSONValue::serializeString(line, method);
+  line += ",\"params\":";
+  params.serialize(line);
+  line += "}\n";
+  return line;
+}
+
 // The time-out as a clock duration: NaN and negatives are zero, and it is capped far below
 // where the arithmetic would overflow.
 Clock::TimePoint::duration clampedTimeout(Seconds timeout) {
@@ -124,9 +142,13 @@ void AppServerProcess::start(FileSystem& fileSystem) {
 }
 
 void AppServerProcess::writeMessage(const JSONValue& message) {
-  // One write for the line and its break: the child never sees half a message from us.
   std::string line = message.serialized();
   line += '\n';
+  writeLine(line);
+}
+
+void AppServerProcess::writeLine(std::string_view line) {
+  // One write for the line and its break: the child never sees half a message from us.
   inputPipe_->writeAll(line);
 }
 
@@ -144,7 +166,7 @@ JSONValue AppServerProcess::request(std::string_view method, const JSONValue& pa
                                     Seconds timeout, const OutputHandler& handler) {
   if (!isRunning() || !inputPipe_ || !outputPipe_) throw AppServerError::notRunning();
   const std::string id = newRequestID();
-  writeMessage(JSONValue::object({{"id", id}, {"method", method}, {"params", params}}));
+  writeLine(messageLine(&id, method, params));
 
   const Clock::TimePoint deadline = clock_.now() + clampedTimeout(timeout);
   if (!(clock_.now() < deadline)) throw AppServerError::timeout(std::string(method));
@@ -170,7 +192,7 @@ JSONValue AppServerProcess::request(std::string_view method, const JSONValue& pa
 
 void AppServerProcess::notify(std::string_view method, const JSONValue& params) {
   if (!isRunning() || !inputPipe_) throw AppServerError::notRunning();
-  writeMessage(JSONValue::object({{"method", method}, {"params", params}}));
+  writeLine(messageLine(nullptr, method, params));
 }
 
 JSONValue AppServerProcess::readMessage() {

@@ -106,6 +106,8 @@ class AppServerProcess {
   };
 
   void writeMessage(const JSONValue& message);
+  // `line` ends with its line break.
+  void writeLine(std::string_view line);
   // A request from the server gets an error response at once: nothing here answers requests,
   // and one left unanswered would hold a turn, which has no time-out, for ever.
   void refuseServerRequest(const JSONValue& message) noexcept;

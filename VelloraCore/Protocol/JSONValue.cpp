@@ -240,10 +240,33 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscapeTable;
 
+// Texts at least this long are measured before they are written.
+constexpr std::size_t kMeasuredTextBytes = 64 * 1024;
+
+// The length of `text` once escaped, quotes not counted.
+std::size_t escapedLength(std::string_view text, const bool* needsEscape) {
+  std::size_t length = text.size();
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (!needsEscape[c]) continue;
+    const bool shortForm = c == '"' || c == '\\' || c == '/' || c == '\n' || c == '\r' ||
+                           c == '\t' || c == '\b' || c == '\f';
+    length += shortForm ? 1 : 5;
+  }
+  return length;
+}
+
 void appendEscaped(std::string& out, std::string_view text, bool escapeSlashes) {
   static constexpr char kHex[] = "0123456789abcdef";
   const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
-  out.reserve(out.size() + text.size() + 2);
+  if (text.size() >= kMeasuredTextBytes) {
+    // A long text is measured first so that `out` grows once, with room left for what usually
+    // follows: growing later would hold the old and the new buffer at the same time, twice a
+    // text of tens of MiB. Room that is never written costs no memory.
+    out.reserve(out.size() + escapedLength(text, needsEscape) + 2 + kMeasuredTextBytes);
+  } else {
+    out.reserve(out.size() + text.size() + 2);
+  }
   out.push_back('"');
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {

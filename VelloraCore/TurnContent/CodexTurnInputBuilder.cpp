@@ -136,9 +136,12 @@ CodexTurnInputBuilder::CodexTurnInputBuilder(const FileSystem& fileSystem,
 JSONValue CodexTurnInputBuilder::input(std::string_view prompt, const JSONValue* context,
                                        const JSONValue* commands) const {
   JSONValue::Array items;
-  items.push_back(JSONValue::object({{"type", "text"},
-                                     {"text", formatPrompt(prompt, context, commands)},
-                                     {"text_elements", JSONValue::Array{}}}));
+  // Built member by member so that the text, which holds the whole page context, is not copied.
+  JSONValue::Object text;
+  text.emplace("type", "text");
+  text.emplace("text", formatPrompt(prompt, context, commands));
+  text.emplace("text_elements", JSONValue::Array{});
+  items.emplace_back(std::move(text));
   if (context != nullptr) {
     const JSONValue* screenshot = screenshotMember(*context);
     if (screenshot != nullptr && screenshot->stringValue() != nullptr) {
@@ -173,17 +176,21 @@ std::string CodexTurnInputBuilder::formatPrompt(std::string_view prompt, const J
   text.append(kSectionSeparator).append(kPageActionInstructions);
 
   if (context != nullptr) {
-    std::string json;
+    // Written straight into the text, since a page context can be tens of MiB, and taken out
+    // again when it cannot be used.
+    const std::size_t sectionStart = text.size();
+    text.append(kSectionSeparator).append("Context JSON:\n");
+    const std::size_t jsonStart = text.size();
+    bool written = true;
     try {
-      appendContextJSON(json, *context);
+      appendContextJSON(text, *context);
     } catch (const JSONError&) {
-      json.clear();
+      written = false;
     }
     // A value built with bytes that are not UTF-8 cannot go into the text; the turn goes on
     // without its context.
-    if (!json.empty() && isValidUTF8(json)) {
-      text.append(kSectionSeparator).append("Context JSON:\n").append(json);
-    }
+    const std::string_view json = std::string_view(text).substr(jsonStart);
+    if (!written || json.empty() || !isValidUTF8(json)) text.resize(sectionStart);
   }
   return text;
 }

@@ -112,6 +112,17 @@ TEST(JSONValueTest, escapesStringsForTheWire) {
   EXPECT_EQ(*JSONValue::parse(R"("\u00e9\ud83d\ude00\/")").stringValue(), "é😀/");
   EXPECT_EQ(JSONValue::parse(R"(["\u00e9\ud83d\ude00\/\"\\\b\f\n\r\t\u0041x"])"),
             JSONValue(JSONValue::Array{"é😀/\"\\\b\f\n\r\tAx"}));
+
+  // Long texts (measured before they are written) come out the same as short ones.
+  const std::string piece = "a/b \"q\" \\ \n\r\t\b\f\x01\x1f é";
+  std::string longText, escaped, escapedPlain;
+  for (int i = 0; i < 10000; ++i) {
+    longText += piece;
+    escaped += R"(a\/b \"q\" \\ \n\r\t\b\f\u0001\u001f é)";
+    escapedPlain += R"(a/b \"q\" \\ \n\r\t\b\f\u0001\u001f é)";
+  }
+  EXPECT_EQ(JSONValue(JSONValue::Array{longText, "x"}).serialized(), "[\"" + escaped + "\",\"x\"]");
+  EXPECT_EQ(JSONValue(longText).serialized({.escapeSlashes = false}), '"' + escapedPlain + '"');
 }
 
 TEST(JSONValueTest, prettyPrintsWithSortedKeys) {

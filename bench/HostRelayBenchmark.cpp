@@ -1,0 +1,553 @@
+// Whole-host figures for what the host relays, with the real host binary over pipes and a
+// minimal app-server (BenchCodexAppServer.cpp, built as bench/bin/codex) as its Codex:
+//  - delta latency: one turn of 10,000 deltas, each stamped by the app-server as it writes it;
+//    the time until this process has read the matching "chat.delta" frame. "lockstep" writes
+//    the next delta only once the previous one was read (no queueing); "burst" writes them back
+//    to back (also gives deltas per second);
+//  - a "chat.turn" of nearly 64 MiB (Chrome's largest message), once mostly page text and once
+//    mostly a screenshot: the time from the start of our write to the app-server's receipt of
+//    the whole "turn/start" line, and the host's peak resident memory (wait4);
+//  - "health" with `codex` on PATH: the median time per request, against running the
+//    availability probe (`codex app-server --help`) directly; with --real-codex also for the
+//    real Codex;
+//  - the largest frames the host writes (Chrome refuses a message from a host over 1 MiB): a
+//    "chat.attachment" whose data URL is at the 700,000-byte limit, and with --real-codex the
+//    "codex.catalog" reply of the real Codex in a scratch HOME holding --skills N extra skills
+//    whose descriptions have --description-chars characters.
+//
+//   build/release/bench/host_relay_benchmark [--real-codex PATH] [--health-runs N] [--host PATH]
+//                                            [--only delta|big|health|frames]
+//                                            [--skills N] [--description-chars N]
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Protocol/NativeEnvelope.h"
+#include "VelloraCore/Protocol/NativeMessageCodec.h"
+#include "VelloraCore/TurnContent/Base64.h"
+#include "VelloraCore/TurnContent/GeneratedImageAttachmentBuilder.h"
+
+namespace {
+
+using vellora::JSONValue;
+using vellora::NativeEnvelope;
+using Clock = std::chrono::steady_clock;
+
+constexpr long kDeltas = 10000;
+
+std::int64_t nanoseconds(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+[[noreturn]] void die(const std::string& what) {
+  std::fprintf(stderr, "host_relay_benchmark: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// A scratch folder (the host's HOME), removed at exit.
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = "/tmp/vellora-relay-bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) die("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~Scratch() {
+    try {
+      vellora::makePosixFileSystem()->removeTree(path_);
+    } catch (...) {
+    }
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct Child {
+  pid_t pid = -1;
+  int input = -1;   // our end of its standard input
+  int output = -1;  // our end of its standard output
+};
+
+Child spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+            bool withPipes) {
+  int in[2] = {-1, -1};
+  int out[2] = {-1, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (withPipes) {
+    if (::pipe(in) != 0 || ::pipe(out) != 0) die("pipe failed");
+    for (int fd : {in[1], out[0]}) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  std::vector<char*> args, env;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& e : environment) env.push_back(const_cast<char*>(e.c_str()));
+  args.push_back(nullptr);
+  env.push_back(nullptr);
+  Child child;
+  if (posix_spawn(&child.pid, argv[0].c_str(), &actions, nullptr, args.data(), env.data()) != 0) {
+    die("cannot start " + argv[0]);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  if (withPipes) {
+    ::close(in[0]);
+    ::close(out[1]);
+    child.input = in[1];
+    child.output = out[0];
+  }
+  return child;
+}
+
+Child spawnHost(const std::string& host, const std::vector<std::string>& environment) {
+  return spawn({host, "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}, environment, true);
+}
+
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) die("write to the host failed");
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+// Reaps the child; its peak resident memory in bytes.
+double reap(pid_t pid, int* status) {
+  rusage usage{};
+  ::wait4(pid, status, 0, &usage);
+#ifdef __APPLE__
+  return static_cast<double>(usage.ru_maxrss);
+#else
+  return static_cast<double>(usage.ru_maxrss) * 1024;
+#endif
+}
+
+// Frames read from the host, each with the time at which the read that completed it returned.
+class FrameReader {
+ public:
+  explicit FrameReader(int fd) : fd_(fd) {}
+
+  struct Frame {
+    NativeEnvelope envelope;
+    Clock::time_point readAt;
+  };
+
+  std::optional<Frame> next() {
+    for (;;) {
+      if (buffer_.size() >= vellora::NativeMessageCodec::kHeaderBytes) {
+        const std::size_t length = vellora::NativeMessageCodec::payloadLength(buffer_.data());
+        const std::size_t total = vellora::NativeMessageCodec::kHeaderBytes + length;
+        if (buffer_.size() >= total) {
+          Frame frame{vellora::NativeMessageCodec::decodeFrame<NativeEnvelope>(buffer_), readAt_};
+          buffer_.erase(0, total);
+          return frame;
+        }
+      }
+      char chunk[65536];
+      const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return std::nullopt;
+      readAt_ = Clock::now();
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+  // The frames up to and including the first that is neither "chat.delta" nor
+  // "chat.attachment"; `onDelta` sees each delta as it is read.
+  template <typename OnDelta>
+  NativeEnvelope finishTurn(OnDelta onDelta) {
+    while (std::optional<Frame> frame = next()) {
+      if (frame->envelope.type == "chat.delta" && frame->envelope.delta) {
+        onDelta(*frame->envelope.delta, frame->readAt);
+      } else if (frame->envelope.type != "chat.attachment") {
+        return frame->envelope;
+      }
+    }
+    die("the host closed its output during a turn");
+  }
+
+ private:
+  int fd_;
+  std::string buffer_;
+  Clock::time_point readAt_;
+};
+
+NativeEnvelope chatTurn(const std::string& requestID, std::optional<JSONValue> context = {}) {
+  return {.type = "chat.turn",
+          .requestId = requestID,
+          .sessionId = "s1",
+          .prompt = "Summarise the page.",
+          .context = std::move(context)};
+}
+
+void expectDone(const NativeEnvelope& reply) {
+  if (reply.type != "chat.done") {
+    die("the turn ended with " + reply.type + ": " + reply.message.value_or(""));
+  }
+}
+
+double percentile(std::vector<double> values, double fraction) {
+  std::sort(values.begin(), values.end());
+  const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+  return values[index];
+}
+
+std::vector<std::string> baseEnvironment(const Scratch& scratch, const std::string& path) {
+  return {"HOME=" + scratch.path(), "PATH=" + path};
+}
+
+void deltaLatency(const std::string& host, const std::string& codex) {
+  Scratch scratch;
+  const std::string fifo = scratch.path() + "/ack";
+  if (::mkfifo(fifo.c_str(), 0600) != 0) die("mkfifo failed");
+  // Read-write, so that neither side's open waits for the other.
+  const int ack = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  if (ack < 0) die("cannot open the FIFO");
+
+  std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
+  environment.push_back("VELLORA_CODEX_PATH=" + codex);
+  environment.push_back("VELLORA_BENCH_PLAN=burst:100,lockstep:" + std::to_string(kDeltas) +
+                        ",burst:" + std::to_string(kDeltas));
+  environment.push_back("VELLORA_BENCH_ACK_FIFO=" + fifo);
+  Child child = spawnHost(host, environment);
+  FrameReader reader(child.output);
+
+  // Starts the app-server and its thread.
+  writeAll(child.input, vellora::NativeMessageCodec::encodeFrame(chatTurn("warm-up")));
+  expectDone(reader.finishTurn([](const std::string&, Clock::time_point) {}));
+
+  for (const char* mode : {"lockstep", "burst"}) {
+    const bool lockstep = std::strcmp(mode, "lockstep") == 0;
+    std::vector<double> latencies;
+    latencies.reserve(kDeltas);
+    std::int64_t firstWrite = 0;
+    Clock::time_point lastRead;
+    writeAll(child.input, vellora::NativeMessageCodec::encodeFrame(chatTurn(mode)));
+    expectDone(reader.finishTurn([&](const std::string& delta, Clock::time_point readAt) {
+      const std::int64_t writtenAt = std::atoll(delta.c_str() + delta.find(' ') + 1);
+      if (latencies.empty()) firstWrite = writtenAt;
+      latencies.push_back(static_cast<double>(nanoseconds(readAt) - writtenAt) / 1e3);
+      lastRead = readAt;
+      if (lockstep) writeAll(ack, "a");
+    }));
+    if (latencies.size() != static_cast<std::size_t>(kDeltas)) die("deltas went missing");
+    const double span = static_cast<double>(nanoseconds(lastRead) - firstWrite) / 1e9;
+    std::printf(
+        "delta latency, %-8s %ld deltas: median %.1f us, p99 %.1f us, max %.1f us; %.0f deltas/s\n",
+        mode, kDeltas, percentile(latencies, 0.5), percentile(latencies, 0.99),
+        percentile(latencies, 1.0), static_cast<double>(kDeltas) / span);
+  }
+  ::close(child.input);
+  ::close(child.output);
+  ::close(ack);
+  int status = 0;
+  reap(child.pid, &status);
+}
+
+// Page text with what JSON writers must escape: quotes, backslashes, line breaks, slashes and
+// non-ASCII letters.
+std::string pageText(std::size_t bytes) {
+  const std::string line =
+      "Line of the page: \"quoted words\", a path C:\\Users\\me and /usr/local/bin, caf\xC3\xA9 "
+      "na\xC3\xAFve.\n";
+  std::string text;
+  text.reserve(bytes + line.size());
+  while (text.size() + line.size() <= bytes) text += line;
+  text.append(bytes - text.size(), 'x');
+  return text;
+}
+
+// Base64 characters, '/' and '+' included.
+std::string screenshotDataURL(std::size_t bytes) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string url = "data:image/png;base64,";
+  url.reserve(bytes);
+  std::uint32_t state = 12345;
+  while (url.size() < bytes) {
+    state = state * 1103515245u + 12345u;
+    url += alphabet[(state >> 16) & 63];
+  }
+  return url;
+}
+
+// A chat.turn frame whose payload is just under 64 MiB.
+std::string bigTurnFrame(bool screenshot) {
+  constexpr std::size_t kTarget = (std::size_t{64} << 20) - 4096;
+  auto build = [&](std::size_t textBytes, std::size_t urlBytes) {
+    JSONValue::Object context{{"url", "https://example.com/a/long/article"},
+                              {"title", "An example page"},
+                              {"text", pageText(textBytes)}};
+    if (screenshot) {
+      context["viewportCapture"] =
+          JSONValue::object({{"dataUrl", screenshotDataURL(urlBytes)}, {"width", 1280}});
+    }
+    return vellora::NativeMessageCodec::encodeFrame(chatTurn("big", JSONValue(std::move(context))));
+  };
+  // Escapes make the frame longer than the text; size it in two passes.
+  std::size_t textBytes = screenshot ? (4u << 20) : kTarget;
+  std::size_t urlBytes = screenshot ? kTarget - textBytes : 0;
+  const std::size_t first = build(textBytes, urlBytes).size();
+  const double scale = static_cast<double>(kTarget) / static_cast<double>(first);
+  textBytes = static_cast<std::size_t>(static_cast<double>(textBytes) * scale);
+  urlBytes = static_cast<std::size_t>(static_cast<double>(urlBytes) * scale);
+  return build(textBytes, urlBytes);
+}
+
+void bigTurn(const std::string& host, const std::string& codex, bool screenshot) {
+  Scratch scratch;
+  std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
+  environment.push_back("VELLORA_CODEX_PATH=" + codex);
+  environment.push_back("VELLORA_BENCH_PLAN=receipt");
+  // Spawned before the message is built: Linux counts the memory a child shared with its
+  // parent before exec in the child's peak.
+  Child child = spawnHost(host, environment);
+  FrameReader reader(child.output);
+  writeAll(child.input, vellora::NativeMessageCodec::encodeFrame(chatTurn("warm-up")));
+  expectDone(reader.finishTurn([](const std::string&, Clock::time_point) {}));
+
+  std::string frame = bigTurnFrame(screenshot);
+  const std::size_t frameBytes = frame.size();
+  Clock::time_point writeStarted;
+  std::thread writer([&] {
+    writeStarted = Clock::now();
+    writeAll(child.input, frame);
+  });
+  std::string receipt;
+  Clock::time_point doneAt;
+  expectDone(
+      reader.finishTurn([&](const std::string& delta, Clock::time_point) { receipt = delta; }));
+  doneAt = Clock::now();
+  writer.join();
+  frame = std::string();
+
+  long receivedAt = 0, childPeakKiB = 0;
+  if (std::sscanf(receipt.c_str(), "received %ld %ld", &receivedAt, &childPeakKiB) != 2) {
+    die("no receipt from the app-server");
+  }
+  ::close(child.input);
+  while (reader.next()) {
+  }
+  ::close(child.output);
+  int status = 0;
+  const double peak = reap(child.pid, &status);
+  const double mib = 1 << 20;
+  std::printf(
+      "%.2f MiB chat.turn (%s): write to turn/start receipt %.0f ms, to chat.done %.0f ms; "
+      "host peak RSS %.1f MiB = %.2fx the message (app-server %.1f MiB); exit %d\n",
+      static_cast<double>(frameBytes) / mib, screenshot ? "screenshot" : "page text",
+      static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6,
+      std::chrono::duration<double, std::milli>(doneAt - writeStarted).count(), peak / mib,
+      peak / static_cast<double>(frameBytes), static_cast<double>(childPeakKiB) / 1024,
+      WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
+void health(const std::string& host, const std::string& codex, const char* label, int runs) {
+  Scratch scratch;
+  // `codex` is found on PATH, as on a user's machine.
+  const std::string bin = scratch.path() + "/bin";
+  ::mkdir(bin.c_str(), 0755);
+  if (::symlink(codex.c_str(), (bin + "/codex").c_str()) != 0) die("symlink failed");
+  const std::vector<std::string> environment = baseEnvironment(scratch, bin + ":/usr/bin:/bin");
+
+  Child child = spawnHost(host, environment);
+  FrameReader reader(child.output);
+  std::vector<double> times, probeTimes;
+  std::optional<vellora::CompanionHealth> status;
+  using Milliseconds = std::chrono::duration<double, std::milli>;
+  // Interleaved with the reference, so that both see the same machine; the first round warms
+  // the caches and is not counted.
+  for (int i = 0; i <= runs; ++i) {
+    Clock::time_point start = Clock::now();
+    int exitStatus = 0;
+    reap(spawn({bin + "/codex", "app-server", "--help"}, environment, false).pid, &exitStatus);
+    if (i > 0) probeTimes.push_back(Milliseconds(Clock::now() - start).count());
+
+    start = Clock::now();
+    writeAll(child.input,
+             vellora::NativeMessageCodec::encodeFrame(NativeEnvelope{.type = "health"}));
+    std::optional<FrameReader::Frame> reply = reader.next();
+    if (!reply || reply->envelope.type != "health") die("no health reply");
+    status = reply->envelope.status;
+    if (i > 0) times.push_back(Milliseconds(Clock::now() - start).count());
+  }
+  ::close(child.input);
+  ::close(child.output);
+  int exit = 0;
+  reap(child.pid, &exit);
+  const double median = percentile(times, 0.5);
+  const double probe = percentile(probeTimes, 0.5);
+  std::printf(
+      "health, %s on PATH, %d runs: median %.1f ms (p90 %.1f ms); `codex app-server --help` "
+      "alone median %.1f ms; ratio %.2f; codex %s, appServer %s\n",
+      label, runs, median, percentile(times, 0.9), probe, median / probe,
+      status ? vellora::text(status->codex).data() : "?",
+      status ? vellora::text(status->appServer).data() : "?");
+}
+
+constexpr std::size_t kChromeLimitBytes = 1024 * 1024;
+
+const char* withinChromeLimit(std::size_t frameBytes) {
+  return frameBytes - vellora::NativeMessageCodec::kHeaderBytes <= kChromeLimitBytes ? "within"
+                                                                                     : "OVER";
+}
+
+void attachmentFrames() {
+  const std::unique_ptr<vellora::FileSystem> fileSystem = vellora::makePosixFileSystem();
+  const vellora::GeneratedImageAttachmentBuilder builder(*fileSystem, 700000);
+  // The most image bytes whose PNG data URL fits: 22 + 4 * ceil(n / 3) <= 700,000.
+  constexpr std::size_t kBytes = (700000 - 22) / 4 * 3;
+  struct Case {
+    const char* label;
+    std::string bytes;
+  } cases[] = {{"compressed image data (random bytes)", std::string(kBytes, '\0')},
+               {"bytes 0xFF (base64 all '/')", std::string(kBytes, '\xFF')}};
+  std::uint32_t state = 7;
+  for (char& byte : cases[0].bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  for (const Case& c : cases) {
+    vellora::GeneratedImageCandidate candidate;
+    candidate.sourceID = "ig_0123456789abcdef0123456789abcdef";
+    candidate.result = "data:image/png;base64," + vellora::base64Encoded(c.bytes);
+    // Unreadable, so the image comes from `result`; the attachment still names it.
+    candidate.savedPath =
+        "/Users/someone/.codex/generated_images/019a2b3c-4d5e-7f80-9a1b-2c3d4e5f6a7b/"
+        "ig_0123456789abcdef0123456789abcdef.png";
+    std::optional<JSONValue> attachment =
+        builder.attachment(candidate, std::chrono::system_clock::now());
+    if (!attachment) die("no attachment");
+    const std::size_t dataURL = attachment->subscript("dataUrl")->stringValue()->size();
+    const std::size_t frame =
+        vellora::NativeMessageCodec::encodeFrame(
+            NativeEnvelope{.type = "chat.attachment",
+                           .requestId = "019a2b3c-4d5e-7f80-9a1b-2c3d4e5f6a7b",
+                           .sessionId = "019a2b3c-4d5e-7f80-9a1b-2c3d4e5f6a7c",
+                           .attachment = std::move(attachment)})
+            .size();
+    std::printf("chat.attachment, %s: data URL %zu bytes, frame %zu bytes (%s Chrome's limit)\n",
+                c.label, dataURL, frame, withinChromeLimit(frame));
+  }
+}
+
+void catalogFrame(const std::string& host, const std::string& codex, int skills,
+                  int descriptionCharacters) {
+  Scratch scratch;
+  auto fileSystem = vellora::makePosixFileSystem();
+  // Offline: the model provider is a closed port, and plugins (which would look up their
+  // marketplace on the network) are off.
+  fileSystem->createDirectories(scratch.path() + "/.codex");
+  fileSystem->writeFileAtomically(scratch.path() + "/.codex/config.toml",
+                                  "model = \"gpt-5.5\"\n"
+                                  "model_provider = \"bench\"\n"
+                                  "[model_providers.bench]\n"
+                                  "name = \"bench\"\n"
+                                  "base_url = \"http://127.0.0.1:9/v1\"\n"
+                                  "wire_api = \"responses\"\n"
+                                  "env_key = \"VELLORA_BENCH_MODEL_KEY\"\n"
+                                  "[features]\n"
+                                  "plugins = false\n");
+  std::string description;
+  while (static_cast<int>(description.size()) < descriptionCharacters) {
+    description += "Turns a page/selection into notes. ";
+  }
+  description.resize(static_cast<std::size_t>(descriptionCharacters));
+  for (int i = 0; i < skills; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "bench-skill-%05d", i);
+    const std::string folder = scratch.path() + "/.codex/skills/" + name;
+    fileSystem->createDirectories(folder);
+    fileSystem->writeFileAtomically(folder + "/SKILL.md", "---\nname: " + std::string(name) +
+                                                              "\ndescription: " + description +
+                                                              "\n---\n\nFollow the steps.\n");
+  }
+  std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
+  environment.push_back("VELLORA_CODEX_PATH=" + codex);
+  environment.push_back("VELLORA_BENCH_MODEL_KEY=unused");
+  Child child = spawnHost(host, environment);
+  writeAll(child.input,
+           vellora::NativeMessageCodec::encodeFrame(NativeEnvelope{.type = "codex.catalog"}));
+  char header[4];
+  std::size_t have = 0;
+  while (have < sizeof header) {
+    const ssize_t n = ::read(child.output, header + have, sizeof header - have);
+    if (n <= 0) die("no catalog reply");
+    have += static_cast<std::size_t>(n);
+  }
+  const std::size_t frame = 4 + vellora::NativeMessageCodec::payloadLength(header);
+  FrameReader rest(child.output);
+  ::close(child.input);
+  while (rest.next()) {
+  }
+  ::close(child.output);
+  int status = 0;
+  reap(child.pid, &status);
+  std::printf(
+      "codex.catalog of the real Codex with %d extra skills of %d-character descriptions: "
+      "frame %zu bytes (%s Chrome's limit)\n",
+      skills, descriptionCharacters, frame, withinChromeLimit(frame));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  std::optional<std::string> realCodex;
+  int healthRuns = 30;
+  std::string host = std::string(VELLORA_BINARY_DIR) + "/vellora-native-host/vellora-native-host";
+  std::string only;
+  int skills = 0;
+  int descriptionCharacters = 1024;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--real-codex") == 0) realCodex = argv[i + 1];
+    if (std::strcmp(argv[i], "--health-runs") == 0) healthRuns = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--host") == 0) host = argv[i + 1];
+    if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--skills") == 0) skills = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--description-chars") == 0) {
+      descriptionCharacters = std::atoi(argv[i + 1]);
+    }
+  }
+  const std::string codex = VELLORA_BENCH_CODEX_PATH;
+
+  if (only.empty() || only == "delta") deltaLatency(host, codex);
+  if (only.empty() || only == "big") {
+    bigTurn(host, codex, false);
+    bigTurn(host, codex, true);
+  }
+  if (only.empty() || only == "health") {
+    health(host, codex, "the minimal app-server", healthRuns);
+    if (realCodex) health(host, *realCodex, "the real Codex", healthRuns);
+  }
+  if (only.empty() || only == "frames") {
+    attachmentFrames();
+    if (realCodex) {
+      catalogFrame(host, *realCodex, 0, descriptionCharacters);
+      if (skills > 0) catalogFrame(host, *realCodex, skills, descriptionCharacters);
+    }
+  }
+  return 0;
+}
