@@ -1,10 +1,33 @@
 #include "vellora-native-host/NativeHost.h"
 
 #include <exception>
+#include <string_view>
+#include <vector>
 
 #include "VelloraCore/AppServer/AppServerBridge.h"
 
 namespace vellora {
+
+namespace {
+
+// Even escaped (at most six bytes for one), a piece this long stays well under Chrome's limit.
+constexpr std::size_t kMaxDeltaPieceBytes = 128 * 1024;
+
+// The text in pieces of at most kMaxDeltaPieceBytes, cut between UTF-8 characters.
+std::vector<std::string_view> splitForChrome(std::string_view text) {
+  std::vector<std::string_view> pieces;
+  while (text.size() > kMaxDeltaPieceBytes) {
+    std::size_t cut = kMaxDeltaPieceBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    if (cut == 0) cut = kMaxDeltaPieceBytes;
+    pieces.push_back(text.substr(0, cut));
+    text.remove_prefix(cut);
+  }
+  pieces.push_back(text);
+  return pieces;
+}
+
+}  // namespace
 
 int NativeHost::run() noexcept {
   try {
@@ -77,12 +100,16 @@ void NativeHost::handleChatTurn(const NativeEnvelope& request) {
   // The turn's own messages are written as they come; a failed write of one of them is
   // dropped and the turn goes on, so that its end is still reported.
   const auto onDelta = [&](const std::string& delta) {
-    try {
-      io_.writeEnvelope({.type = "chat.delta",
-                         .requestId = request.requestId,
-                         .sessionId = request.sessionId,
-                         .delta = delta});
-    } catch (const std::exception&) {
+    // Chrome refuses messages over 1 MiB: a long piece of text goes out in several deltas,
+    // which the extension joins back together.
+    for (std::string_view piece : splitForChrome(delta)) {
+      try {
+        io_.writeEnvelope({.type = "chat.delta",
+                           .requestId = request.requestId,
+                           .sessionId = request.sessionId,
+                           .delta = std::string(piece)});
+      } catch (const std::exception&) {
+      }
     }
   };
   const auto onAttachment = [&](const JSONValue& attachment) {

@@ -20,7 +20,8 @@
 int main() {
   // A closed Chrome pipe must be a write error, not a silent death.
   ::signal(SIGPIPE, SIG_IGN);
-  vellora::NativeMessageIO io(STDIN_FILENO, STDOUT_FILENO);
+  vellora::NativeMessageIO io(STDIN_FILENO, STDOUT_FILENO,
+                              vellora::NativeMessageCodec::kMaxPayloadBytesToChrome);
 
   // Building the services starts no process and reads no file.
   const vellora::Environment environment = vellora::currentProcessEnvironment();

@@ -35,6 +35,8 @@ concept JSONRecord = requires(const T& record, std::string& out, JSONValue&& val
 namespace NativeMessageCodec {
 
 inline constexpr std::uint64_t kMaxPayloadBytes = 0xFFFFFFFFu;
+// Chrome refuses a message from a host that is larger than 1 MiB, and drops the connection.
+inline constexpr std::uint64_t kMaxPayloadBytesToChrome = 1024 * 1024;
 inline constexpr std::size_t kHeaderBytes = 4;
 
 // Fails with payloadTooLarge when the payload is longer than kMaxPayloadBytes.

@@ -93,6 +93,9 @@ std::optional<NativeEnvelope> NativeMessageIO::readEnvelope() {
 
 void NativeMessageIO::writeEnvelope(const NativeEnvelope& envelope) {
   const std::string frame = NativeMessageCodec::encodeFrame(envelope);
+  if (frame.size() - NativeMessageCodec::kHeaderBytes > maxWritePayloadBytes_) {
+    throw NativeMessageCodecError(NativeMessageCodecError::Case::payloadTooLarge);
+  }
   std::string_view rest = frame;
   while (!rest.empty()) {
     ssize_t n = ::write(output_, rest.data(), rest.size());

@@ -279,6 +279,53 @@ TEST_F(ChatTurnTest, healthAndCatalog_withTheStandIn) {
   expectCleanExit(host);
 }
 
+TEST_F(ChatTurnTest, nothingPastChromesOneMiBLimit_isEverWritten) {
+  // A 3 MB piece of text whose characters take two bytes, so that a cut could split one.
+  std::string longText;
+  while (longText.size() < 3'000'000) longText += "é\"/\n";
+  JSONValue::Array skills;
+  for (int i = 0; i < 2000; ++i) {
+    skills.push_back(JSONValue::object({{"name", "skill-" + std::to_string(i)},
+                                        {"path", "/s/" + std::to_string(i) + "/SKILL.md"},
+                                        {"description", std::string(1000, 'd')}}));
+  }
+  scenario_.write(
+      {{"turn/start", JSONValue::Array{turnStarted(), delta(longText), turnCompleted()}},
+       {"skills/list",
+        JSONValue::Array{JSONValue::object(
+            {{"result",
+              JSONValue::object({{"data", JSONValue::Array{JSONValue::object(
+                                              {{"cwd", "/w"}, {"skills", skills}})}}})}})}}});
+  test::HostProcess host(hostEnvironment());
+
+  // The long delta arrives in pieces that each fit, and join back to the whole text.
+  host.send(chatTurn("r1", "s1"));
+  std::string joined;
+  for (;;) {
+    const std::string bytes = host.readRawFrame();
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_LE(bytes.size() - 4, std::size_t{1} << 20);
+    NativeEnvelope reply = NativeEnvelope::fromJSON(JSONValue::parse(bytes.substr(4)));
+    if (reply.type != "chat.delta") {
+      EXPECT_EQ(reply, chatDone("r1", "s1"));
+      break;
+    }
+    joined += *reply.delta;
+  }
+  EXPECT_EQ(joined, longText);
+
+  // A catalog too large for Chrome is a failed catalog request, not a dropped connection.
+  host.send({.type = "codex.catalog", .requestId = "c1"});
+  EXPECT_EQ(host.readReply(),
+            (NativeEnvelope{.type = "error",
+                            .requestId = "c1",
+                            .code = "catalog_failed",
+                            .message = "Native Messaging payload is too large."}));
+  host.send({.type = "ping", .requestId = "p1"});
+  EXPECT_EQ(host.readReply(), kPong);
+  expectCleanExit(host);
+}
+
 TEST_F(ChatTurnTest, withoutCodex_catalogFailsAndHealthSaysMissing) {
   test::HostProcess host(hostEnvironment(/*withCodex=*/false));
   const std::string notFound = "`codex` was not found in PATH or common install locations.";

@@ -93,6 +93,26 @@ TEST(NativeMessageIOTest, reportsTruncatedInput) {
   }
 }
 
+TEST(NativeMessageIOTest, refusesFramesPastTheWriteLimitBeforeWritingAnything) {
+  Pipe output;
+  NativeMessageIO io(-1, output.writeEnd, 64);
+  const NativeEnvelope small{.type = "chat.delta", .delta = std::string(30, 'x')};
+  const NativeEnvelope large{.type = "chat.delta", .delta = std::string(60, 'x')};
+  try {
+    io.writeEnvelope(large);
+    ADD_FAILURE() << "wrote past the limit";
+  } catch (const NativeMessageCodecError& error) {
+    EXPECT_EQ(error.errorCase(), NativeMessageCodecError::Case::payloadTooLarge);
+  }
+  io.writeEnvelope(small);
+  output.closeWrite();
+  std::string bytes(256, '\0');
+  const ssize_t count = ::read(output.readEnd, bytes.data(), bytes.size());
+  ASSERT_GT(count, 0);
+  bytes.resize(static_cast<std::size_t>(count));
+  EXPECT_EQ(bytes, NativeMessageCodec::encodeFrame(small));
+}
+
 TEST(NativeMessageIOTest, writesWholeFramesAndReportsAClosedPipe) {
   ::signal(SIGPIPE, SIG_IGN);
   Pipe output;
