@@ -3,7 +3,6 @@
 #include <re2/re2.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
-#include <uuid/uuid.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/RandomUUID.h"
 #include "VelloraCore/TurnContent/Base64.h"
 #include "VelloraCore/TurnContent/RasterImage.h"
 
@@ -128,14 +128,6 @@ std::string dataURL(std::string_view mimeType, std::string_view bytes) {
   url.reserve(5 + mimeType.size() + 8 + base64EncodedLength(bytes.size()));
   url.append("data:").append(mimeType).append(";base64,").append(base64Encoded(bytes));
   return url;
-}
-
-std::string upperCaseUUID() {
-  uuid_t uuid;
-  uuid_generate_random(uuid);
-  char text[37];
-  uuid_unparse_upper(uuid, text);
-  return text;
 }
 
 // Keeps letters, marks and numbers of any script, "-" and "_"; every other scalar (and every
@@ -292,7 +284,7 @@ std::optional<JSONValue> GeneratedImageAttachmentBuilder::attachment(
     } else if (candidate.savedPath) {
       baseName = lastPathComponent(*candidate.savedPath);
     } else {
-      baseName = "image-" + upperCaseUUID();
+      baseName = "image-" + newRandomUUIDText();
     }
     std::string finalMimeType = url->substr(5, url->find(';') - 5);
     std::optional<JSONValue> filePath;
