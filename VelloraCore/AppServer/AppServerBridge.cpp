@@ -17,11 +17,6 @@ namespace {
 
 namespace Notifications = CodexAppServerNotifications;
 
-const std::string* textMember(const JSONValue* value, std::string_view key) {
-  const JSONValue* member = value != nullptr ? value->subscript(key) : nullptr;
-  return member != nullptr ? member->stringValue() : nullptr;
-}
-
 bool textEquals(const std::string* text, std::string_view expected) {
   return text != nullptr && *text == expected;
 }
@@ -29,8 +24,8 @@ bool textEquals(const std::string* text, std::string_view expected) {
 // The id of the turn a notification belongs to: params.turnId (deltas, items, errors) or
 // params.turn.id ("turn/completed").
 const std::string* notificationTurnID(const JSONValue* params) {
-  if (const std::string* id = textMember(params, "turnId")) return id;
-  return textMember(params != nullptr ? params->subscript("turn") : nullptr, "id");
+  if (const std::string* id = stringMember(params, "turnId")) return id;
+  return stringMember(params != nullptr ? params->subscript("turn") : nullptr, "id");
 }
 
 }  // namespace
@@ -67,7 +62,7 @@ class AppServerBridge::Turn {
 
   // The "turn/start" response arrived: judge what was held, in arrival order.
   void started(const JSONValue& result) {
-    if (const std::string* id = textMember(result.subscript("turn"), "id")) turnID_ = *id;
+    if (const std::string* id = stringMember(result.subscript("turn"), "id")) turnID_ = *id;
     std::vector<JSONValue> held = std::move(held_);
     held_.clear();
     for (const JSONValue& message : held) {
@@ -77,17 +72,17 @@ class AppServerBridge::Turn {
   }
 
   void handle(const JSONValue& message) {
-    const std::string* method = textMember(&message, "method");
+    const std::string* method = stringMember(&message, "method");
     const JSONValue* params = message.subscript("params");
     if (method == nullptr) return;
 
     // A notification that names another turn of this thread belongs to a turn that is over.
     const std::string* turnID = notificationTurnID(params);
     const bool otherTurn = turnID_ && turnID != nullptr && *turnID != *turnID_;
-    const bool thisThread = textEquals(textMember(params, "threadId"), threadID_);
+    const bool thisThread = textEquals(stringMember(params, "threadId"), threadID_);
 
     if (*method == Notifications::kAgentMessageDelta) {
-      const std::string* delta = textMember(params, "delta");
+      const std::string* delta = stringMember(params, "delta");
       if (otherTurn || !thisThread || delta == nullptr) return;
       progressed();
       onDelta_(*delta);
@@ -102,7 +97,7 @@ class AppServerBridge::Turn {
       if (otherTurn || !thisThread) return;
       ended_ = true;
       const JSONValue* turn = params->subscript("turn");
-      if (textEquals(textMember(turn, "status"), "failed")) {
+      if (textEquals(stringMember(turn, "status"), "failed")) {
         failure_ = failedTurnError(turn);
       }
     } else if (*method == Notifications::kError) {
@@ -126,9 +121,9 @@ class AppServerBridge::Turn {
     for (JSONValue& attachment :
          images_.attachments(message, threadID_, std::chrono::system_clock::now())) {
       std::string key;
-      if (const std::string* path = textMember(&attachment, "filePath")) {
+      if (const std::string* path = stringMember(&attachment, "filePath")) {
         key = *path;
-      } else if (const std::string* id = textMember(&attachment, "id")) {
+      } else if (const std::string* id = stringMember(&attachment, "id")) {
         key = *id;
       } else {
         key = newRandomUUIDText();  // never taken for a repeat
@@ -142,7 +137,7 @@ class AppServerBridge::Turn {
   // user reads that the turn failed, never a bare JSON value.
   static AppServerError failedTurnError(const JSONValue* turn) {
     const JSONValue* error = turn != nullptr ? turn->subscript("error") : nullptr;
-    const std::string* message = textMember(error, "message");
+    const std::string* message = stringMember(error, "message");
     if (message == nullptr && error != nullptr) message = error->stringValue();
     if (message != nullptr && !message->empty()) {
       return AppServerError::server(JSONValue::object({{"message", *message}}));
@@ -241,7 +236,7 @@ std::string AppServerBridge::threadFor(const std::string& sessionID) {
                                            {"serviceName", "vellora"},
                                            {"experimentalRawEvents", false},
                                            {"persistExtendedHistory", false}}));
-  const std::string* threadID = textMember(result.subscript("thread"), "id");
+  const std::string* threadID = stringMember(result.subscript("thread"), "id");
   if (threadID == nullptr) throw AppServerBridgeError(AppServerBridgeError::Case::missingThreadID);
   threadIDsBySessionID_.emplace(sessionID, *threadID);
   return *threadID;

@@ -1,14 +1,12 @@
 #include "VelloraCore/AppServer/CodexAuthDetector.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <utility>
 
 #include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/UTF8Text.h"
 #include "VelloraCore/Protocol/JSONValue.h"
 
 namespace vellora {
@@ -18,24 +16,12 @@ namespace {
 // whole would only cost memory.
 constexpr std::size_t kMaxCredentialsFileBytes = 4 * 1024 * 1024;
 
-// True when the text has something besides Unicode white space (spaces, tabs, line breaks,
-// line and paragraph separators). The text is valid UTF-8: the JSON reader checked it.
-bool hasVisibleCharacters(std::string_view text) noexcept {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  const auto length = static_cast<std::int32_t>(text.size());
-  std::int32_t offset = 0;
-  while (offset < length) {
-    UChar32 c;
-    U8_NEXT(bytes, offset, length, c);
-    if (c < 0 || !u_isUWhiteSpace(c)) return true;
-  }
-  return false;
-}
-
+// Text with something besides Unicode white space (spaces, tabs, line breaks, line and
+// paragraph separators). The text is valid UTF-8: the JSON reader checked it.
 bool isVisibleText(const JSONValue* value) noexcept {
   if (value == nullptr) return false;
   const std::string* text = value->stringValue();
-  return text != nullptr && hasVisibleCharacters(*text);
+  return text != nullptr && !trimmingWhitespace(*text).empty();
 }
 
 bool isNonEmptyObject(const JSONValue* value) noexcept {

@@ -450,4 +450,9 @@ bool operator==(const JSONValue& a, const JSONValue& b) noexcept {
   return a.storage_ == b.storage_;
 }
 
+const std::string* stringMember(const JSONValue* object, std::string_view key) noexcept {
+  const JSONValue* member = object != nullptr ? object->subscript(key) : nullptr;
+  return member != nullptr ? member->stringValue() : nullptr;
+}
+
 }  // namespace vellora

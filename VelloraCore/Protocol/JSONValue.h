@@ -108,4 +108,9 @@ class JSONValue {
   std::variant<std::string, double, bool, Object, Array, std::nullptr_t> storage_;
 };
 
+// The text member `key` of `object`, or nullptr when `object` is null, is not an object, has no
+// such member or the member is not text. Lets lookups chain:
+// stringMember(params->subscript("turn"), "id").
+const std::string* stringMember(const JSONValue* object, std::string_view key) noexcept;
+
 }  // namespace vellora

@@ -20,12 +20,6 @@ const JSONValue::Array& arrayMember(const JSONValue& value, std::string_view key
   return *member->arrayValue();
 }
 
-const std::string* textMember(const JSONValue* value, std::string_view key) noexcept {
-  if (value == nullptr) return nullptr;
-  const JSONValue* member = value->subscript(key);
-  return member == nullptr ? nullptr : member->stringValue();
-}
-
 // The member copied as it is, or the fallback when it is absent.
 JSONValue copiedMember(const JSONValue& element, std::string_view key, JSONValue fallback) {
   const JSONValue* member = element.subscript(key);
@@ -39,13 +33,13 @@ const JSONValue* objectMember(const JSONValue& element, std::string_view key) no
 
 std::optional<JSONValue> skillEntry(const JSONValue& element) {
   if (element.objectValue() == nullptr) return std::nullopt;
-  const std::string* name = textMember(&element, "name");
+  const std::string* name = stringMember(&element, "name");
   if (name == nullptr) return std::nullopt;
   const JSONValue* interface = objectMember(element, "interface");
-  const std::string* title = textMember(interface, "displayName");
-  const std::string* description = textMember(interface, "shortDescription");
-  if (description == nullptr) description = textMember(&element, "shortDescription");
-  if (description == nullptr) description = textMember(&element, "description");
+  const std::string* title = stringMember(interface, "displayName");
+  const std::string* description = stringMember(interface, "shortDescription");
+  if (description == nullptr) description = stringMember(&element, "shortDescription");
+  if (description == nullptr) description = stringMember(&element, "description");
   return JSONValue::object({{"kind", "skill"},
                             {"name", *name},
                             {"title", title ? *title : *name},
@@ -56,12 +50,12 @@ std::optional<JSONValue> skillEntry(const JSONValue& element) {
 
 std::optional<JSONValue> pluginEntry(const JSONValue& element, const std::string& marketplace) {
   if (element.objectValue() == nullptr) return std::nullopt;
-  const std::string* name = textMember(&element, "name");
+  const std::string* name = stringMember(&element, "name");
   if (name == nullptr) return std::nullopt;
   const JSONValue* interface = objectMember(element, "interface");
-  const std::string* title = textMember(interface, "displayName");
-  const std::string* description = textMember(interface, "shortDescription");
-  if (description == nullptr) description = textMember(interface, "longDescription");
+  const std::string* title = stringMember(interface, "displayName");
+  const std::string* description = stringMember(interface, "shortDescription");
+  if (description == nullptr) description = stringMember(interface, "longDescription");
   return JSONValue::object({{"kind", "plugin"},
                             {"name", *name},
                             {"title", title ? *title : *name},
@@ -74,8 +68,8 @@ std::optional<JSONValue> pluginEntry(const JSONValue& element, const std::string
 
 std::optional<JSONValue> appEntry(const JSONValue& element) {
   if (element.objectValue() == nullptr) return std::nullopt;
-  const std::string* id = textMember(&element, "id");
-  const std::string* name = textMember(&element, "name");
+  const std::string* id = stringMember(&element, "id");
+  const std::string* name = stringMember(&element, "name");
   if (id == nullptr || name == nullptr) return std::nullopt;
   return JSONValue::object({{"kind", "app"},
                             {"id", *id},
@@ -91,8 +85,8 @@ std::optional<JSONValue> appEntry(const JSONValue& element) {
 
 std::optional<JSONValue> modelEntry(const JSONValue& element) {
   if (element.objectValue() == nullptr) return std::nullopt;
-  const std::string* id = textMember(&element, "id");
-  if (id == nullptr) id = textMember(&element, "model");
+  const std::string* id = stringMember(&element, "id");
+  if (id == nullptr) id = stringMember(&element, "model");
   if (id == nullptr) return std::nullopt;
   return JSONValue::object(
       {{"kind", "model"},
@@ -112,7 +106,7 @@ std::optional<JSONValue> modelEntry(const JSONValue& element) {
 const std::string* firstText(const JSONValue& entry,
                              std::initializer_list<std::string_view> keys) noexcept {
   for (std::string_view key : keys) {
-    if (const std::string* text = textMember(&entry, key)) return text;
+    if (const std::string* text = stringMember(&entry, key)) return text;
   }
   return nullptr;
 }
@@ -208,7 +202,7 @@ JSONValue::Array CodexCommandCatalogBuilder::skills(const JSONValue& response) c
 JSONValue::Array CodexCommandCatalogBuilder::plugins(const JSONValue& response) const {
   JSONValue::Array entries;
   for (const JSONValue& marketplace : arrayMember(response, "marketplaces")) {
-    const std::string* marketplaceName = textMember(&marketplace, "name");
+    const std::string* marketplaceName = stringMember(&marketplace, "name");
     const std::string name = marketplaceName ? *marketplaceName : "unknown";
     for (const JSONValue& element : arrayMember(marketplace, "plugins")) {
       if (std::optional<JSONValue> entry = pluginEntry(element, name)) {

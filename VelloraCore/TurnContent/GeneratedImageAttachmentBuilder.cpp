@@ -40,12 +40,6 @@ const RE2& savedImagePathExpression() {
   return expression;
 }
 
-const std::string* stringMember(const JSONValue* object, std::string_view key) noexcept {
-  if (object == nullptr) return nullptr;
-  const JSONValue* member = object->subscript(key);
-  return member == nullptr ? nullptr : member->stringValue();
-}
-
 std::optional<std::string> optionalString(const JSONValue* object, std::string_view key) {
   if (const std::string* value = stringMember(object, key)) return *value;
   return std::nullopt;
