@@ -47,6 +47,8 @@ class AppServerBridge::Turn {
   const std::string& threadID() const { return threadID_; }
   const std::optional<std::string>& turnID() const { return turnID_; }
   bool ended() const { return ended_; }
+  // Ended by an "error" notification while Codex has not yet reported the turn's completion.
+  bool awaitingCompletion() const { return ended_ && !completed_; }
   // The failure that ended the turn, if it failed.
   const std::optional<AppServerError>& failure() const { return failure_; }
   // The last "willRetry" error notice, for the failure of an interrupted turn.
@@ -65,16 +67,15 @@ class AppServerBridge::Turn {
     if (const std::string* id = stringMember(result.subscript("turn"), "id")) turnID_ = *id;
     std::vector<JSONValue> held = std::move(held_);
     held_.clear();
-    for (const JSONValue& message : held) {
-      if (ended_) break;
-      handle(message);
-    }
+    for (const JSONValue& message : held) handle(message);
   }
 
   void handle(const JSONValue& message) {
     const std::string* method = stringMember(&message, "method");
     const JSONValue* params = message.subscript("params");
     if (method == nullptr) return;
+    // After a turn has ended only its completion still matters.
+    if (ended_ && *method != Notifications::kTurnCompleted) return;
 
     // A notification that names another turn of this thread belongs to a turn that is over.
     const std::string* turnID = notificationTurnID(params);
@@ -95,6 +96,9 @@ class AppServerBridge::Turn {
       progressed();
     } else if (*method == Notifications::kTurnCompleted) {
       if (otherTurn || !thisThread) return;
+      completed_ = true;
+      // A turn that an error ended keeps that error as its failure.
+      if (ended_) return;
       ended_ = true;
       const JSONValue* turn = params->subscript("turn");
       if (textEquals(stringMember(turn, "status"), "failed")) {
@@ -156,6 +160,7 @@ class AppServerBridge::Turn {
   std::vector<JSONValue> held_;
   std::set<std::string> attachmentKeys_;
   bool ended_ = false;
+  bool completed_ = false;
   std::optional<AppServerError> failure_;
   std::optional<JSONValue> lastRetryNotice_;
   std::optional<Clock::TimePoint> retryWindowOpenedAt_;
@@ -312,7 +317,26 @@ void AppServerBridge::runTurn(Turn& turn) {
     }
     throw AppServerError::server(*turn.lastRetryNotice());
   }
+  if (turn.awaitingCompletion()) awaitCompletion(turn);
   if (turn.failure()) throw *turn.failure();
+}
+
+void AppServerBridge::awaitCompletion(Turn& turn) noexcept {
+  // Codex reports a failed turn's completion right after its error, but until it has, the turn
+  // still runs there: a "turn/start" for the same thread would join it and take its failure.
+  const Clock::TimePoint giveUpAt =
+      clock_.now() + std::chrono::duration_cast<Clock::TimePoint::duration>(timing_.interruptWait);
+  try {
+    while (turn.awaitingCompletion() && process_) {
+      std::optional<JSONValue> late = process_->readMessage(giveUpAt);
+      if (!late) break;
+      turn.handle(*late);
+    }
+  } catch (const AppServerError& failure) {
+    releaseChildIfOutputEnded(failure);
+  } catch (const std::exception&) {
+    // The turn fails with its error either way; the next call finds out about the child.
+  }
 }
 
 JSONValue AppServerBridge::commandCatalog(bool forceReload) {

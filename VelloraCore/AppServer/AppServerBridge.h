@@ -40,7 +40,8 @@ class AppServerBridge {
     // A turn whose model keeps retrying ("willRetry" errors) without progress for this long is
     // interrupted and failed.
     Seconds retryWindow{60};
-    // After "turn/interrupt", how long to wait for the turn's "turn/completed".
+    // How long to wait for a turn's "turn/completed" after "turn/interrupt", or after an
+    // "error" notification ended it.
     Seconds interruptWait = CodexAppServerMethods::kTurnInterrupt.timeout;
     // The time-out of each of the four list requests of the catalog.
     Seconds listTimeout = CodexAppServerMethods::kSkillsList.timeout;
@@ -99,6 +100,9 @@ class AppServerBridge {
   std::string threadFor(const std::string& sessionID);
   // Reads the turn's messages until it ends; interrupts it when its retry window runs out.
   void runTurn(Turn& turn);
+  // After a turn failed on an "error" notification, waits (at most the interrupt wait) for
+  // Codex to report that turn's completion, so that the session's next turn starts afresh.
+  void awaitCompletion(Turn& turn) noexcept;
 
   const AppPaths paths_;
   const CodexLocator locator_;

@@ -147,7 +147,8 @@ TEST_F(ChatTurnTest, aFailingTurn_sendsItsDeltasThenOneErrorAndNoDone) {
   scenario_.write(
       {{"turn/start#1", JSONValue::Array{turnStarted(), delta("a"), delta("b"),
                                          errorNotice(R"({"threadId": "thread-1", "turnId": "turn-1",
-                             "willRetry": false, "error": {"message": "Quota exceeded"}})")}},
+                             "willRetry": false, "error": {"message": "Quota exceeded"}})"),
+                                         turnFailed("Quota exceeded")}},
        // Codex reports the failure only in the turn's completion.
        {"turn/start#2", JSONValue::Array{turnStarted("turn-2"), delta("c", "turn-2"),
                                          turnFailed("Model overloaded", "turn-2")}}});

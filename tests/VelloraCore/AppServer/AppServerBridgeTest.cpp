@@ -306,6 +306,10 @@ TEST_F(AppServerBridgeTest, turnMessages_areJudgedByThreadAndTurn) {
         turnCompleted()},
        {"a"},
        std::nullopt},
+      {"an error, then the turn's failed completion",
+       {turnStarted(), delta("a"), errorNotice(quota), delta("late"), turnFailed("Other words")},
+       {"a"},
+       "Codex app-server returned an error: Quota exceeded."},
       {"an error before the response",
        {delta("a"), errorNotice(quota), turnStarted()},
        {"a"},
@@ -323,7 +327,8 @@ TEST_F(AppServerBridgeTest, turnMessages_areJudgedByThreadAndTurn) {
     actions.push_back(pauseFor(20));
     actions.push_back(JSONValue::parse(R"({"exit": 75})"));
     useScenario({{"turn/start", actions}});
-    auto bridge = makeBridge();
+    // A turn ended by an error waits this long for Codex to report its completion.
+    auto bridge = makeBridge({.interruptWait = Seconds(0.2)});
     TurnOutcome outcome = runTurn(*bridge);
     EXPECT_EQ(outcome.deltas, c.deltas);
     EXPECT_EQ(outcome.failure, c.failure);
