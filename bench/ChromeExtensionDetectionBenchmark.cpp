@@ -96,8 +96,8 @@ class ProfileSet {
     std::string pattern = "/tmp/vellora-bench-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     home_ = fileSystem_->resolvingSymlinks(pattern);
-    chromeDirectory_ = chromeUserDataDirectory(home_);
-    const AppPaths paths(home_);
+    const AppPaths paths = AppPaths::platformLayout(home_, {});
+    chromeDirectory_ = paths.chromeUserDataDirectory();
     writeExtensionFolder(paths.chromeExtensionDirectory(), "Vellora");
 
     const JSONValue other = otherSettings(kOtherSettingsBytes);

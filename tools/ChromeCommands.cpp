@@ -19,10 +19,12 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-std::optional<std::string> homeDirectory() {
-  std::string home = currentHomeDirectory(currentProcessEnvironment());
+// The locations of the platform's layout for the current user.
+std::optional<AppPaths> currentAppPaths() {
+  const Environment environment = currentProcessEnvironment();
+  std::string home = currentHomeDirectory(environment);
   if (home.empty()) return std::nullopt;
-  return home;
+  return AppPaths::platformLayout(home, environment);
 }
 
 // Reads "--name value" or "--name=value" at arguments[index], advancing past what it used.
@@ -58,17 +60,17 @@ int runInstallCommand(const std::vector<std::string>& arguments,
     }
     ids.push_back(*id);
   }
-  const std::optional<std::string> home = homeDirectory();
-  if (!home) {
+  const std::optional<AppPaths> paths = currentAppPaths();
+  if (!paths) {
     std::cerr << "Could not find the home directory.\n";
     return kFailed;
   }
   auto fileSystem = makePosixFileSystem();
   if (ids.empty())
-    ids = ChromeExtensionDetector(chromeUserDataDirectory(*home), *fileSystem)
+    ids = ChromeExtensionDetector(paths->chromeUserDataDirectory(), *fileSystem)
               .detectVelloraExtensionIDs();
   try {
-    NativeHostInstaller installer(AppPaths(*home), *fileSystem);
+    NativeHostInstaller installer(*paths, *fileSystem);
     std::cout << installer.install(hostExecutablePath, ids) << "\n";
     return 0;
   } catch (const Error& error) {
@@ -87,12 +89,12 @@ int runDetectCommand(const std::vector<std::string>& arguments) {
     }
   }
   if (!directory) {
-    const std::optional<std::string> home = homeDirectory();
-    if (!home) {
+    const std::optional<AppPaths> paths = currentAppPaths();
+    if (!paths) {
       std::cerr << "Could not find the home directory.\n";
       return kFailed;
     }
-    directory = chromeUserDataDirectory(*home);
+    directory = paths->chromeUserDataDirectory();
   }
   auto fileSystem = makePosixFileSystem();
   const std::vector<ChromeExtensionCandidate> candidates =

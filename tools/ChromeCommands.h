@@ -8,7 +8,8 @@ namespace vellora {
 // The client's Chrome commands, for checking a machine without the companion. Each takes the
 // words after its command name, prints results to standard output and problems to standard
 // error, and returns the exit status: 0 done, 1 failed or nothing found, 2 bad arguments.
-// Paths are those of the current user's home directory ($HOME, else the password database).
+// Paths are those of the platform's layout for the current user's home directory ($HOME, else
+// the password database).
 
 // install [--extension-id ID]...
 //   Writes the host manifest for the host executable at `hostExecutablePath` (absolute),
@@ -20,7 +21,7 @@ int runInstallCommand(const std::vector<std::string>& arguments,
 // detect [--chrome-directory DIR]
 //   Prints one line per detected candidate, best first, fields separated by tabs:
 //     <id>  profile=<name>  path=<path or ->  name=<name or ->  rank=<rank>
-//   DIR defaults to HOME/Library/Application Support/Google/Chrome.
+//   DIR defaults to Google Chrome's user data directory of the platform's layout.
 int runDetectCommand(const std::vector<std::string>& arguments);
 
 }  // namespace vellora

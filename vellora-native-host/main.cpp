@@ -30,7 +30,7 @@ int main() {
   const std::unique_ptr<vellora::ProcessLauncher> launcher = vellora::makePosixProcessLauncher();
   const vellora::SteadyClock clock;
   vellora::AppServerBridge bridge(
-      vellora::AppPaths(home),
+      vellora::AppPaths::platformLayout(home, environment),
       vellora::CodexLocator(*fileSystem, environment, home,
                             vellora::CodexLocator::loginShellResolver(*launcher)),
       vellora::CodexAuthDetector::forHomeDirectory(home, *fileSystem),

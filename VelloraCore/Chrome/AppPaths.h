@@ -2,33 +2,48 @@
 
 #include <string>
 
+#include "VelloraCore/Platform/Environment.h"
+
 namespace vellora {
 
 class FileSystem;
 
-// The directories and files that the host and the companion share, all under the user's home
-// directory in the macOS layout (also on other platforms). Built from a home directory, it only
+// The directories and files that the host and the companion share. Two desktop layouts exist:
+// the macOS one under ~/Library/Application Support, and the Linux one under the freedesktop
+// data and configuration directories where Google Chrome on Linux keeps its own. A value only
 // computes paths; ensureApplicationDirectories is the one operation that touches the disk.
 //
-//   AppPaths("/Users/example").nativeHostManifestURL()
+//   AppPaths::macOSLayout("/Users/example").nativeHostManifestURL()
 //     -> "/Users/example/Library/Application Support/Google/Chrome/NativeMessagingHosts/
 //         com.vellora.companion.json"
+//   AppPaths::linuxLayout("/home/example", {}).nativeHostManifestURL()
+//     -> "/home/example/.config/google-chrome/NativeMessagingHosts/com.vellora.companion.json"
 //
 // Every path is absolute and has no trailing slash.
 class AppPaths {
  public:
   // `homeDirectory` is an absolute path; a trailing slash is ignored.
-  explicit AppPaths(const std::string& homeDirectory);
+  static AppPaths macOSLayout(const std::string& homeDirectory);
+  // The data directory is $XDG_DATA_HOME/Vellora when XDG_DATA_HOME is absolute, else
+  // HOME/.local/share/Vellora. Chrome's directory is $CHROME_CONFIG_HOME when absolute, else
+  // $XDG_CONFIG_HOME/google-chrome when XDG_CONFIG_HOME is absolute, else
+  // HOME/.config/google-chrome. Relative or empty variables are ignored.
+  static AppPaths linuxLayout(const std::string& homeDirectory, const Environment& environment);
+  // The layout of the platform this program was built for.
+  static AppPaths platformLayout(const std::string& homeDirectory, const Environment& environment);
 
-  // HOME/Library/Application Support/Vellora
+  // macOS: HOME/Library/Application Support/Vellora
   const std::string& applicationSupportDirectory() const noexcept {
     return applicationSupportDirectory_;
   }
-  // HOME/Library/Application Support/Vellora/workspace: Codex's working directory.
+  // applicationSupportDirectory()/workspace: Codex's working directory.
   const std::string& workspaceDirectory() const noexcept { return workspaceDirectory_; }
-  // HOME/Library/Application Support/Vellora/Chrome Extension: the copied extension.
+  // applicationSupportDirectory()/Chrome Extension: the copied extension.
   const std::string& chromeExtensionDirectory() const noexcept { return chromeExtensionDirectory_; }
-  // HOME/Library/Application Support/Google/Chrome/NativeMessagingHosts
+  // Google Chrome's user data directory, whose profiles the extension detector reads.
+  // macOS: HOME/Library/Application Support/Google/Chrome
+  const std::string& chromeUserDataDirectory() const noexcept { return chromeUserDataDirectory_; }
+  // chromeUserDataDirectory()/NativeMessagingHosts
   const std::string& chromeNativeHostsDirectory() const noexcept {
     return chromeNativeHostsDirectory_;
   }
@@ -43,16 +58,14 @@ class AppPaths {
   friend bool operator==(const AppPaths&, const AppPaths&) = default;
 
  private:
+  AppPaths(const std::string& dataParentDirectory, const std::string& chromeUserDataDirectory);
+
   std::string applicationSupportDirectory_;
   std::string workspaceDirectory_;
   std::string chromeExtensionDirectory_;
+  std::string chromeUserDataDirectory_;
   std::string chromeNativeHostsDirectory_;
   std::string nativeHostManifestURL_;
 };
-
-// Chrome's user data directory, whose profiles the extension detector reads:
-// HOME/Library/Application Support/Google/Chrome (no trailing slash; a trailing slash of
-// `homeDirectory` is ignored).
-std::string chromeUserDataDirectory(const std::string& homeDirectory);
 
 }  // namespace vellora

@@ -302,7 +302,7 @@ TEST_F(RealCodexHostTest, aTurnWhoseModelIsUnreachableIsInterruptedWhenItsRetryW
   AppServerBridge::Timing timing;
   timing.retryWindow = Seconds(2);
   {
-    AppServerBridge bridge(AppPaths(home.path()),
+    AppServerBridge bridge(AppPaths::platformLayout(home.path(), {}),
                            CodexLocator(*fileSystem, environment, home.path(),
                                         [](const Environment&) { return std::nullopt; }),
                            CodexAuthDetector::forHomeDirectory(home.path(), *fileSystem),

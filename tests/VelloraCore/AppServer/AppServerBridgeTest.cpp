@@ -91,7 +91,7 @@ class AppServerBridgeTest : public ::testing::Test {
     CodexLocator locator(*fileSystem_, env, home_.path(),
                          [](const Environment&) { return std::optional<std::string>(); });
     return std::make_unique<AppServerBridge>(
-        AppPaths(home_.path()), std::move(locator),
+        AppPaths::platformLayout(home_.path(), {}), std::move(locator),
         CodexAuthDetector::forHomeDirectory(home_.path(), *fileSystem_),
         CodexAppServerConfiguration(env), *fileSystem_, *launcher_, clock_, env, home_.path(),
         timing);
@@ -115,7 +115,9 @@ class AppServerBridgeTest : public ::testing::Test {
     return outcome;
   }
 
-  std::string workspace() const { return home_ / "Library/Application Support/Vellora/workspace"; }
+  std::string workspace() const {
+    return AppPaths::platformLayout(home_.path(), {}).workspaceDirectory();
+  }
   void forgetReceived() const { scenario_.forgetReceived(); }
   std::vector<JSONValue> received() const { return scenario_.received(); }
   std::vector<std::string> receivedMethods() const { return scenario_.receivedMethods(); }

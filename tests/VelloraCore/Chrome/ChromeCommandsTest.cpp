@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Chrome/NativeHostManifest.h"
@@ -26,23 +27,33 @@ struct Output {
   std::string err;
 };
 
-// The commands read HOME; each test points it at its own temporary directory.
+// The commands read HOME and the layout's variables; each test points HOME at its own temporary
+// directory and clears the others, so that nothing outside it is read or written.
 class ChromeCommandsTest : public ::testing::Test {
  protected:
   ChromeCommandsTest()
       : fileSystem_(makePosixFileSystem()),
-        paths_(home_.path()),
+        paths_(AppPaths::platformLayout(home_.path(), {})),
         host_(home_.writeFile("bin/vellora-native-host", "#!/bin/sh\n", 0755)) {
-    if (const char* home = std::getenv("HOME")) savedHome_ = home;
+    for (const char* name : kVariables) {
+      if (const char* value = std::getenv(name)) savedVariables_.emplace(name, value);
+      ::unsetenv(name);
+    }
     ::setenv("HOME", home_.path().c_str(), 1);
   }
   ~ChromeCommandsTest() override {
-    if (savedHome_) {
-      ::setenv("HOME", savedHome_->c_str(), 1);
-    } else {
-      ::unsetenv("HOME");
+    for (const char* name : kVariables) {
+      auto saved = savedVariables_.find(name);
+      if (saved != savedVariables_.end()) {
+        ::setenv(name, saved->second.c_str(), 1);
+      } else {
+        ::unsetenv(name);
+      }
     }
   }
+
+  static constexpr const char* kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
+                                               "CHROME_CONFIG_HOME"};
 
   template <typename Command>
   Output run(Command command) {
@@ -63,7 +74,7 @@ class ChromeCommandsTest : public ::testing::Test {
   std::unique_ptr<FileSystem> fileSystem_;
   AppPaths paths_;
   std::string host_;
-  std::optional<std::string> savedHome_;
+  std::map<std::string, std::string> savedVariables_;
 };
 
 TEST_F(ChromeCommandsTest, installWritesTheManifestForTheGivenIDs) {
@@ -107,7 +118,7 @@ TEST_F(ChromeCommandsTest, detectPrintsTheCandidatesAndInstallUsesThem) {
   const std::string expected =
       kA + "\tprofile=Default\tpath=" + copied + "\tname=Vellora\trank=1\n";
   EXPECT_EQ(detect({}).out, expected);
-  EXPECT_EQ(detect({"--chrome-directory", chromeUserDataDirectory(home_.path())}).out, expected);
+  EXPECT_EQ(detect({"--chrome-directory", paths_.chromeUserDataDirectory()}).out, expected);
   EXPECT_EQ(detect({"--chrome-directory", home_ / "nowhere"}).status, 1);
   EXPECT_EQ(detect({"--verbose"}).status, 2);
 

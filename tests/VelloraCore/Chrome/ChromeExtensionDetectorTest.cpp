@@ -29,7 +29,8 @@ class ChromeExtensionDetectorTest : public ::testing::Test {
  protected:
   ChromeExtensionDetectorTest()
       : fileSystem_(makePosixFileSystem()),
-        detector_(chromeUserDataDirectory(home_.path()), *fileSystem_) {}
+        detector_(AppPaths::platformLayout(home_.path(), {}).chromeUserDataDirectory(),
+                  *fileSystem_) {}
 
   test::TemporaryDirectory home_;
   std::unique_ptr<FileSystem> fileSystem_;
@@ -71,10 +72,10 @@ TEST_F(ChromeExtensionDetectorTest, findsTheExtensionWhereverChromeLoadedIt) {
                        {kE, extensionEntry(kE + "/1.2.0_0", "VELLORA")},
                    }));
   // Not profiles: no profile file, a hidden folder, a plain file.
-  home_.writeFile("Library/Application Support/Google/Chrome/Crashpad/settings.dat", "");
+  home_.writeFile(test::chromeDirectoryInHome(home_) + "/Crashpad/settings.dat", "");
   writeProfileFile(home_, ".Hidden", "Preferences",
                    preferences(JSONValue::Object{{kOther, extensionEntry(copied)}}));
-  home_.writeFile("Library/Application Support/Google/Chrome/Local State", "{}");
+  home_.writeFile(test::chromeDirectoryInHome(home_) + "/Local State", "{}");
 
   const std::vector<Candidate> expected{
       {kA, "Default", bundle, "Vellora"},    {kA, "Profile 1", bundle, "Vellora"},

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Protocol/JSONValue.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -45,11 +46,17 @@ inline JSONValue preferences(JSONValue settings) {
 inline const std::string kSecurePreferencesOfLinux =
     R"({"protection":{"super_mac":"B613679A0814D9EC772F95D778C35FC5FF1697C493715653C6C712144292C5AD"}})";
 
-// Writes a profile file: HOME/Library/Application Support/Google/Chrome/<profile>/<file>.
+// Chrome's user data directory of the platform's layout, relative to HOME.
+inline std::string chromeDirectoryInHome(const TemporaryDirectory& home) {
+  return AppPaths::platformLayout(home.path(), {})
+      .chromeUserDataDirectory()
+      .substr(home.path().size() + 1);
+}
+
+// Writes a profile file: <Chrome's user data directory>/<profile>/<file>.
 inline std::string writeProfileFile(const TemporaryDirectory& home, const std::string& profile,
                                     const std::string& file, const std::string& contents) {
-  return home.writeFile("Library/Application Support/Google/Chrome/" + profile + "/" + file,
-                        contents);
+  return home.writeFile(chromeDirectoryInHome(home) + "/" + profile + "/" + file, contents);
 }
 
 inline std::string writeProfileFile(const TemporaryDirectory& home, const std::string& profile,

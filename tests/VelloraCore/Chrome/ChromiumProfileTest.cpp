@@ -37,8 +37,8 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   if (!chromium) GTEST_SKIP() << "chromium is not installed";
 
   test::TemporaryDirectory home;
-  const AppPaths paths(home.path());
-  const std::string chromeDirectory = chromeUserDataDirectory(home.path());
+  const AppPaths paths = AppPaths::linuxLayout(home.path(), {});
+  const std::string chromeDirectory = paths.chromeUserDataDirectory();
   // One copy where the companion puts it, one in a folder recognised by nothing but its name.
   const std::string copied = test::writeExtensionFolder(
       home, "Library/Application Support/Vellora/Chrome Extension", "Vellora");

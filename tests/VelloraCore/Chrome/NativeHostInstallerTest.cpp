@@ -25,7 +25,7 @@ class NativeHostInstallerTest : public ::testing::Test {
  protected:
   NativeHostInstallerTest()
       : fileSystem_(makePosixFileSystem()),
-        paths_(home_.path()),
+        paths_(AppPaths::platformLayout(home_.path(), {})),
         installer_(paths_, *fileSystem_),
         host_(home_.writeFile("Vellora.app/Contents/MacOS/vellora-native-host", "#!/bin/sh\n",
                               0755)) {}
@@ -141,7 +141,7 @@ TEST_F(NativeHostInstallerTest, refusesEmptyIDsAndNonExecutableHostsBeforeTouchi
       EXPECT_EQ(error, expected);
       EXPECT_EQ(error.what(), description);
     }
-    EXPECT_FALSE(fileSystem_->fileExists(home_ / "Library"));
+    EXPECT_FALSE(fileSystem_->fileExists(paths_.chromeNativeHostsDirectory()));
   };
 
   expectRefusal(home_ / "missing", {}, NativeHostInstallerError::missingExtensionID(),
@@ -166,7 +166,7 @@ TEST_F(NativeHostInstallerTest, replacesAnEarlierManifest) {
 
 TEST_F(NativeHostInstallerTest, passesFileSystemFailuresOnAndKeepsTheEarlierManifest) {
   // The hosts directory is a regular file.
-  home_.writeFile("Library/Application Support/Google/Chrome/NativeMessagingHosts", "");
+  home_.writeFile(paths_.chromeNativeHostsDirectory().substr(home_.path().size() + 1), "");
   EXPECT_THROW(installer_.install(host_, {kA}), FileSystemError);
   fileSystem_->removeTree(paths_.chromeNativeHostsDirectory());
 
