@@ -82,19 +82,19 @@ class AppServerBridge::Turn {
     const bool otherTurn = turnID_ && turnID != nullptr && *turnID != *turnID_;
     const bool thisThread = textEquals(stringMember(params, "threadId"), threadID_);
 
+    // Whatever this turn reports besides an error (deltas, reasoning, items starting or
+    // completing) shows that Codex is working again.
+    if (thisThread && !otherTurn && *method != Notifications::kError) progressed();
+
     if (*method == Notifications::kAgentMessageDelta) {
       const std::string* delta = stringMember(params, "delta");
-      if (otherTurn || !thisThread || delta == nullptr) return;
-      progressed();
-      onDelta_(*delta);
-      return;
+      if (!otherTurn && thisThread && delta != nullptr) onDelta_(*delta);
     }
-
+    // Every message, streamed text included, may name a generated image; a delta's text goes
+    // out before the images it names.
     deliverAttachments(message);
 
-    if (*method == Notifications::kItemCompleted && thisThread && !otherTurn) {
-      progressed();
-    } else if (*method == Notifications::kTurnCompleted) {
+    if (*method == Notifications::kTurnCompleted) {
       if (otherTurn || !thisThread) return;
       completed_ = true;
       // A turn that an error ended keeps that error as its failure.
@@ -185,7 +185,10 @@ AppServerBridge::AppServerBridge(AppPaths paths, CodexLocator locator,
                         CodexTurnInputBuilder::defaultAllowedSkillRoots(homeDirectory_)),
       generatedImageAttachmentBuilder_(fileSystem, kMaxDataURLBytes) {}
 
-AppServerBridge::~AppServerBridge() = default;
+AppServerBridge::~AppServerBridge() {
+  // The host is ending: the child sees its input close and ends on its own.
+  if (process_) process_->detach();
+}
 
 void AppServerBridge::ensureStarted() {
   if (process_ && process_->isRunning()) return;
@@ -200,6 +203,8 @@ void AppServerBridge::ensureStarted() {
   process->start(fileSystem_);
   process_ = std::move(process);
   initialized_ = false;
+  // Codex's threads live in the child that started them: a new child knows none of them.
+  threadIDsBySessionID_.clear();
 }
 
 void AppServerBridge::releaseChildIfOutputEnded(const AppServerError& failure) noexcept {
@@ -214,13 +219,20 @@ void AppServerBridge::releaseChildIfOutputEnded(const AppServerError& failure) n
 void AppServerBridge::initializeIfNeeded() {
   ensureStarted();
   if (initialized_ || !process_) return;
-  process_->request(
-      CodexAppServerMethods::kInitialize,
-      JSONValue::object(
-          {{"clientInfo",
-            JSONValue::object({{"name", "vellora"}, {"title", "Vellora"}, {"version", "0.1.0"}})},
-           {"capabilities", JSONValue::object({{"experimentalApi", false}})}}));
-  process_->notify(CodexAppServerNotifications::kInitialized, JSONValue::Object{});
+  try {
+    process_->request(
+        CodexAppServerMethods::kInitialize,
+        JSONValue::object(
+            {{"clientInfo",
+              JSONValue::object({{"name", "vellora"}, {"title", "Vellora"}, {"version", "0.1.0"}})},
+             {"capabilities", JSONValue::object({{"experimentalApi", false}})}}));
+    process_->notify(CodexAppServerNotifications::kInitialized, JSONValue::Object{});
+  } catch (...) {
+    // Codex refuses a second "initialize" ("Already initialized"), so a child whose handshake
+    // failed halfway can never be used: stop it, and the next call starts a fresh one.
+    process_.reset();
+    throw;
+  }
   initialized_ = true;
 }
 

@@ -446,14 +446,20 @@ TEST_F(AppServerBridgeTest, retryWindow_interruptsAStalledTurnAndFailsWithTheLas
 }
 
 // The window opens at the first retry notice after the last progress; later notices do not move
-// it, and progress (a delta or a finished item of the turn) closes it. The clock is pushed
-// ahead by 60% of the 60-second window at each inline image, which is no progress; the
-// stand-in pauses before its last messages so that they are not yet there when the window runs
-// out.
+// it, and progress (anything the turn reports besides an error) closes it. The clock is pushed
+// ahead by 60% of the 60-second window at each image of an earlier turn, which is no progress
+// for this one; the stand-in pauses before its last messages so that they are not yet there
+// when the window runs out.
 TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress) {
   const JSONValue itemCompleted =
       notify("item/completed", JSONValue::parse(R"({"threadId": "thread-1", "turnId": "turn-1",
                           "item": {"type": "agentMessage", "id": "msg-1", "text": "a"}})"));
+  const JSONValue itemStarted =
+      notify("item/started", JSONValue::parse(R"({"threadId": "thread-1", "turnId": "turn-1",
+                          "item": {"type": "reasoning", "id": "rs-1"}})"));
+  const JSONValue reasoning =
+      notify("item/reasoning/summaryTextDelta", JSONValue::parse(R"({"threadId": "thread-1",
+                          "turnId": "turn-1", "itemId": "rs-1", "delta": "Thinking"})"));
   const JSONValue otherItemCompleted =
       notify("item/completed", JSONValue::parse(R"({"threadId": "thread-1", "turnId": "turn-0",
                           "item": {"type": "agentMessage", "id": "msg-0", "text": "a"}})"));
@@ -467,14 +473,16 @@ TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress
       {"a later notice does not move it", std::nullopt, interrupted},
       {"a delta closes it", delta("progress"), std::nullopt},
       {"a finished item of the turn closes it", itemCompleted, std::nullopt},
+      {"an item starting closes it", itemStarted, std::nullopt},
+      {"reasoning closes it", reasoning, std::nullopt},
       {"a finished item of another turn is no progress", otherItemCompleted, interrupted},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     JSONValue::Array actions = {turnStarted(), retryNotice("Reconnecting... 1/5"),
-                                inlineImage("a")};
+                                inlineImage("a", "turn-0")};
     if (c.betweenNotices) actions.push_back(*c.betweenNotices);
-    for (const JSONValue& action : {retryNotice("Reconnecting... 2/5"), inlineImage("b"),
+    for (const JSONValue& action : {retryNotice("Reconnecting... 2/5"), inlineImage("b", "turn-0"),
                                     pauseFor(0.5), delta("done"), turnCompleted()}) {
       actions.push_back(action);
     }
@@ -491,7 +499,8 @@ TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress
 }
 
 // A child whose output has ended is done for, whether it exits or lingers: the turn fails and
-// the next one starts a new child, which is initialised again and keeps the session's thread.
+// the next one starts a new child, which is initialised again and gets a new thread for the
+// session, since a new app-server knows none of the old one's threads.
 TEST_F(AppServerBridgeTest, aChildWhoseOutputEndsMidTurn_isReplacedByTheNextTurn) {
   struct Case {
     const char* label;
@@ -520,17 +529,71 @@ TEST_F(AppServerBridgeTest, aChildWhoseOutputEndsMidTurn_isReplacedByTheNextTurn
     EXPECT_EQ(dying.failure, c.failure);
 
     // The next child reads the scenario anew.
-    useScenario({{"turn/start", JSONValue::Array{turnStarted("turn-2"), delta("again", "turn-2"),
-                                                 turnCompleted("turn-2")}}});
+    useScenario({{"thread/start", JSONValue::Array{threadStarted("thread-2")}},
+                 {"turn/start",
+                  JSONValue::Array{turnStarted("turn-2"), delta("again", "turn-2", "thread-2"),
+                                   turnCompleted("turn-2", "completed", "thread-2")}}});
     TurnOutcome next = runTurn(*bridge);
     EXPECT_EQ(next.failure, std::nullopt);
     EXPECT_THAT(next.deltas, ElementsAre("again"));
     EXPECT_THAT(receivedMethods(),
                 ElementsAre("initialize", "initialized", "thread/start", "turn/start", "initialize",
-                            "initialized", "turn/start"));
+                            "initialized", "thread/start", "turn/start"));
     const std::vector<JSONValue> turns = paramsOf("turn/start");
     ASSERT_EQ(turns.size(), 2u);
-    EXPECT_EQ(*turns[1].subscript("threadId"), JSONValue("thread-1"));
+    EXPECT_EQ(*turns[1].subscript("threadId"), JSONValue("thread-2"));
+  }
+}
+
+// Codex answers a second "initialize" on the same child with "Already initialized", so a child
+// whose handshake failed is stopped and the next call starts a fresh one.
+TEST_F(AppServerBridgeTest, aFailedHandshake_isNotRepeatedOnTheSameChild) {
+  useScenario(
+      {{"initialize#1", JSONValue::parse(R"([{"error": {"message": "Not ready yet"}}])")},
+       {"initialize#2",
+        JSONValue::parse(R"([{"error": {"code": -32600, "message": "Already initialized"}}])")}});
+  auto bridge = makeBridge();
+  EXPECT_EQ(runTurn(*bridge).failure, "Codex app-server returned an error: Not ready yet.");
+
+  // Only a new child reads the new scenario.
+  useScenario({{"turn/start", JSONValue::Array{turnStarted(), delta("ready"), turnCompleted()}}});
+  TurnOutcome next = runTurn(*bridge);
+  EXPECT_EQ(next.failure, std::nullopt);
+  EXPECT_THAT(next.deltas, ElementsAre("ready"));
+  EXPECT_THAT(receivedMethods(),
+              ElementsAre("initialize", "initialize", "initialized", "thread/start", "turn/start"));
+}
+
+// An image may be named only in the streamed answer; it still arrives, right after the text
+// that names it, also when the turn then fails.
+TEST_F(AppServerBridgeTest, anImageNamedOnlyInStreamedText_arrivesAfterThatText) {
+  const std::string png = *base64Decoded(kPNGBase64);
+  const std::string path = home_.writeFile(".codex/generated_images/ig_1.png", png);
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "the turn fails" : "the turn completes");
+    JSONValue::Array actions = {turnStarted(), delta("Saved to " + path), delta(" for you.")};
+    if (fails) {
+      actions.push_back(errorNotice(
+          R"({"threadId": "thread-1", "turnId": "turn-1", "error": {"message": "cut"}})"));
+    }
+    actions.push_back(turnCompleted());
+    useScenario({{"turn/start", actions}});
+    auto bridge = makeBridge();
+    std::vector<std::string> events;
+    bool failed = false;
+    try {
+      bridge->sendTurn(
+          "session-1", "Hi", nullptr, nullptr, std::nullopt, std::nullopt,
+          [&](const std::string& text) { events.push_back("delta: " + text); },
+          [&](const JSONValue& attachment) {
+            events.push_back("image: " + *attachment.subscript("filePath")->stringValue());
+          });
+    } catch (const AppServerError&) {
+      failed = true;
+    }
+    EXPECT_THAT(events,
+                ElementsAre("delta: Saved to " + path, "image: " + path, "delta:  for you."));
+    EXPECT_EQ(failed, fails);
   }
 }
 
