@@ -73,7 +73,12 @@ AppServerError AppServerError::unexpectedEOF(std::optional<int32_t> exitCode,
 
 AppServerError AppServerError::server(JSONValue value) {
   AppServerError error(Case::server);
-  error.description_ = "Codex app-server returned an error: " + serverMessage(value) + ".";
+  const std::string message = serverMessage(value);
+  error.description_ = "Codex app-server returned an error: " + message;
+  // A message that ends a sentence of its own keeps its own mark.
+  if (!message.ends_with('.') && !message.ends_with('!') && !message.ends_with('?')) {
+    error.description_ += '.';
+  }
   error.value_ = std::move(value);
   return error;
 }

@@ -14,6 +14,7 @@ namespace vellora {
 //   unexpectedEOF  "Codex app-server closed its output stream. Exit code: 1. Stderr: boom"
 //                  (each part after the first only when known)
 //   server         "Codex app-server returned an error: quota exceeded."
+//                  (no full stop added after a message that ends with ".", "!" or "?")
 //   notRunning     "Codex app-server is not running."
 // Two errors are equal when case and payload are equal.
 class AppServerError final : public Error {

@@ -47,6 +47,64 @@ std::string messageLine(const std::string* id, std::string_view method, const JS
   return line;
 }
 
+// `text` (valid UTF-8) without what a terminal would interpret instead of showing: escape
+// sequences (CSI "ESC [ ... final", OSC/DCS/APC/PM/SOS strings up to BEL or "ESC \\", other
+// escapes such as "ESC ( B") and control characters other than line feeds and tabs (C0, DEL and
+// C1). Codex colours its log lines, and these texts end up in the sidebar.
+//   "\x1b[2m2026-01-01\x1b[0m \x1b[31mERROR\x1b[0m boom\r\n" -> "2026-01-01 ERROR boom\n"
+std::string withoutTerminalControls(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  std::size_t index = 0;
+  auto skipString = [&] {
+    // Up to BEL or the string terminator ESC "\".
+    while (index < text.size()) {
+      if (text[index] == '\a') {
+        ++index;
+        return;
+      }
+      if (text[index] == '\x1b' && index + 1 < text.size() && text[index + 1] == '\\') {
+        index += 2;
+        return;
+      }
+      ++index;
+    }
+  };
+  while (index < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[index]);
+    if (byte == 0x1b) {
+      ++index;
+      // Only ASCII is ever taken as part of a sequence, so no character is cut in two.
+      if (index >= text.size() || text[index] < 0x20 || text[index] > 0x7e) continue;
+      const char kind = text[index++];
+      if (kind == '[') {
+        // Parameter and intermediate bytes, then one final byte.
+        while (index < text.size() && text[index] >= 0x20 && text[index] <= 0x3f) ++index;
+        if (index < text.size() && text[index] >= 0x40 && text[index] <= 0x7e) ++index;
+      } else if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' || kind == '_') {
+        skipString();
+      } else if (kind >= 0x20 && kind <= 0x2f) {
+        // Intermediate bytes, as in "ESC ( B", then one final byte.
+        while (index < text.size() && text[index] >= 0x20 && text[index] <= 0x2f) ++index;
+        if (index < text.size() && text[index] >= 0x30 && text[index] <= 0x7e) ++index;
+      }
+      continue;
+    }
+    if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f) {
+      ++index;
+      continue;
+    }
+    // C1 controls are U+0080 to U+009F: 0xC2 0x80 to 0xC2 0x9F in UTF-8.
+    if (byte == 0xc2 && index + 1 < text.size() &&
+        static_cast<unsigned char>(text[index + 1]) <= 0x9f) {
+      index += 2;
+      continue;
+    }
+    result.push_back(text[index++]);
+  }
+  return result;
+}
+
 // The time-out as a clock duration: NaN and negatives are zero, and it is capped far below
 // where the arithmetic would overflow.
 Clock::TimePoint::duration clampedTimeout(Seconds timeout) {
@@ -77,7 +135,8 @@ std::optional<std::string> AppServerProcess::StderrCapture::text() {
   std::lock_guard guard(lock);
   // A character cut at the start of the kept window makes the whole text undecodable.
   if (!isValidUTF8(buffer)) return std::nullopt;
-  std::string_view trimmed = trimmingWhitespace(buffer);
+  const std::string readable = withoutTerminalControls(buffer);
+  std::string_view trimmed = trimmingWhitespace(readable);
   if (trimmed.empty()) return std::nullopt;
   return std::string(trimmed);
 }
@@ -179,10 +238,11 @@ JSONValue AppServerProcess::request(std::string_view method, const JSONValue& pa
     const JSONValue* messageID = message->subscript("id");
     if (messageID != nullptr && messageID->stringValue() != nullptr &&
         *messageID->stringValue() == id) {
-      if (const JSONValue* error = message->subscript("error")) {
-        throw AppServerError::server(*error);
-      }
       const JSONValue* result = message->subscript("result");
+      // Some peers write "error": null beside a result; only a real error value fails.
+      if (const JSONValue* error = message->subscript("error")) {
+        if (!error->isNull() || result == nullptr) throw AppServerError::server(*error);
+      }
       return result != nullptr ? *result : JSONValue();
     }
     handler(*message);
@@ -257,8 +317,14 @@ AppServerError AppServerProcess::endOfOutputError() {
 void AppServerProcess::stop() noexcept {
   if (!process_) return;
   if (process_->isRunning()) process_->terminate();
-  process_.reset();
+  detach();
+}
+
+void AppServerProcess::detach() noexcept {
+  if (!process_) return;
+  // The input first: the child reads its end while the other pipes are still there.
   inputPipe_.reset();
+  process_.reset();
   outputPipe_.reset();
   stderrReader_.reset();
   lineBuffer_.clear();

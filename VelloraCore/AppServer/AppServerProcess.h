@@ -25,7 +25,8 @@ class ProcessLauncher;
 // Owns one `codex app-server` child and is the only code that touches its pipes: JSON-RPC
 // requests and notifications go out as single lines on its standard input, newline-framed
 // messages come back on its standard output, and the last 8192 bytes of its standard error are
-// kept for error texts.
+// kept for error texts (which show them without terminal escape sequences and control
+// characters).
 //
 // Every operation runs on the caller's thread and blocks it; one thread uses the object at a
 // time. Only the standard-error reader runs on a thread of its own; it shares nothing but the
@@ -62,7 +63,8 @@ class AppServerProcess {
   // and returns the response's "result" (null when it has none). Messages that arrive first
   // go to the output handler in order; a request from the server among them (a message with
   // both "id" and "method") is first answered with a JSON-RPC error (-32601). Throws notRunning
-  // when no child runs (nothing is written), server with the response's "error" member, timeout
+  // when no child runs (nothing is written), server with the response's "error" member (an
+  // "error" of null beside a "result" is a success), timeout
   // when no response came before `timeout` (waiting for output stops at the deadline; the late
   // response goes to the handler later), unexpectedEOF when the output ends, JSONError for a line
   // that is not JSON, IOError when the child's input is gone.
@@ -92,6 +94,9 @@ class AppServerProcess {
   // Asks a running child to end (SIGTERM) without waiting for it, and drops the pipes and the
   // standard-error reader. The child is reaped whenever it goes.
   void stop() noexcept;
+  // Closes the child's standard input and leaves it to end on its own, as a child whose parent
+  // has gone would: no signal. Drops the pipes and the standard-error reader like stop().
+  void detach() noexcept;
 
  private:
   struct StderrCapture {

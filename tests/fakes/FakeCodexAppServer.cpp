@@ -34,6 +34,7 @@
 //   {"raw": "text"}                     text as it is, no line break added
 //   {"rawFile": "/path"}                the file's bytes as they are
 //   {"stderr": "text"}                  text to standard error
+//   {"appendFile": "/path", "text": "t"}   t appended to the file (created when missing)
 //   {"sleep": seconds}
 //   {"closeStdout": true}               closes standard output and goes on
 //   {"exit": status}                    exits at once
@@ -299,6 +300,12 @@ class FakeServer {
       writeAll(STDOUT_FILENO, readFile(*file));
     } else if (const std::string* text = textMember(action, "stderr")) {
       writeAll(STDERR_FILENO, *text);
+    } else if (const std::string* path = textMember(action, "appendFile")) {
+      int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (fd < 0) fail("cannot write " + *path);
+      const std::string* appended = textMember(action, "text");
+      writeAll(fd, appended != nullptr ? *appended : "");
+      ::close(fd);
     } else if (const JSONValue* seconds = member("sleep")) {
       std::this_thread::sleep_for(
           std::chrono::duration<double>(seconds->numberValue().value_or(0)));

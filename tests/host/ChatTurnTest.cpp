@@ -1,8 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <thread>
 
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/TurnContent/Base64.h"
@@ -214,11 +219,13 @@ TEST_F(ChatTurnTest, aPingSentDuringATurn_isAnsweredAfterDone) {
   expectCleanExit(host);
 }
 
+// The user reads the child's last words without its terminal colours, and the session goes on
+// in a new thread of the new child: a new app-server knows none of the old one's threads.
 TEST_F(ChatTurnTest, aChildDyingMidTurn_failsThatTurnAndTheNextStartsAFreshChild) {
-  scenario_.write(
-      {{"turn/start", JSONValue::Array{turnStarted(), delta("partial"),
-                                       JSONValue::parse(R"({"stderr": "boom\nlast words\n"})"),
-                                       JSONValue::parse(R"({"exit": 1})")}}});
+  scenario_.write({{"turn/start",
+                    JSONValue::Array{turnStarted(), delta("partial"), JSONValue::parse(R"({"stderr":
+                                         "\u001b[31mboom\u001b[0m\nlast \u001b[1mwords\u001b[0m\n"})"),
+                                     JSONValue::parse(R"({"exit": 1})")}}});
   test::HostProcess host(hostEnvironment());
 
   host.send(chatTurn("r1", "s1"));
@@ -229,14 +236,80 @@ TEST_F(ChatTurnTest, aChildDyingMidTurn_failsThatTurnAndTheNextStartsAFreshChild
                            "boom\nlast words"));
 
   // The next child reads the scenario anew.
-  scenario_.write({{"turn/start", JSONValue::Array{turnStarted("turn-2"), delta("again", "turn-2"),
-                                                   turnCompleted("turn-2")}}});
+  scenario_.write(
+      {{"thread/start", JSONValue::Array{threadStarted("thread-2")}},
+       {"turn/start", JSONValue::Array{turnStarted("turn-2"), delta("again", "turn-2", "thread-2"),
+                                       turnCompleted("turn-2", "completed", "thread-2")}}});
   host.send(chatTurn("r2", "s1"));
   EXPECT_EQ(host.readReply(), chatDelta("r2", "s1", "again"));
   EXPECT_EQ(host.readReply(), chatDone("r2", "s1"));
   // The child's standard error never reaches the host's.
   expectCleanExit(host);
   EXPECT_EQ(scenario_.paramsOf("initialize").size(), 2u);
+  std::vector<std::string> threads;
+  for (const JSONValue& params : scenario_.paramsOf("turn/start")) {
+    threads.push_back(*params.subscript("threadId")->stringValue());
+  }
+  EXPECT_THAT(threads, ElementsAre("thread-1", "thread-2"));
+}
+
+// When the host ends, normally or after a bad frame, its app-server sees its input close and
+// ends by itself: no signal cuts it short.
+TEST_F(ChatTurnTest, atExit_theAppServerSeesItsInputEnd) {
+  const std::string marker = home_ / "input-ended";
+  for (const bool fatal : {false, true}) {
+    SCOPED_TRACE(fatal ? "after a bad frame" : "at the end of input");
+    std::remove(marker.c_str());
+    scenario_.write(
+        {{"turn/start", JSONValue::Array{turnStarted(), turnCompleted()}}},
+        {{"endOfInput",
+          JSONValue::Array{JSONValue::object({{"appendFile", marker}, {"text", "ended"}})}}});
+    test::HostProcess host(hostEnvironment());
+    host.send(chatTurn("r1", "s1"));
+    EXPECT_EQ(host.readReply(), chatDone("r1", "s1"));
+    if (fatal) host.sendBytes(std::string("\x02\x00\x00\x00{]", 6));
+    EXPECT_EQ(host.waitForExit(), fatal ? 1 : 0);
+
+    auto fileSystem = makePosixFileSystem();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fileSystem->fileExists(marker) && std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(fileSystem->fileExists(marker));
+  }
+}
+
+// A relative VELLORA_CODEX_PATH is taken against the host's own directory, although the
+// app-server runs in the workspace.
+TEST_F(ChatTurnTest, aRelativeCodexPath_isFoundAndStarted) {
+  scenario_.write(
+      {{"turn/start", JSONValue::Array{turnStarted(), delta("found"), turnCompleted()}}});
+  Environment environment = hostEnvironment();
+  const std::string fakes = std::string(test::kFakeCodexPath)
+                                .substr(0, std::string(test::kFakeCodexPath).rfind("/bin/codex"));
+  environment["VELLORA_CODEX_PATH"] = "bin/codex";
+  test::HostProcess host(environment, fakes);
+  host.send(chatTurn("r1", "s1"));
+  EXPECT_EQ(host.readReply(), chatDelta("r1", "s1", "found"));
+  EXPECT_EQ(host.readReply(), chatDone("r1", "s1"));
+  expectCleanExit(host);
+}
+
+// A skill file that is a FIFO (which a reader would wait on for ever) is passed over and the
+// turn goes on.
+TEST_F(ChatTurnTest, aSkillFileThatIsAFIFO_doesNotHoldTheTurn) {
+  scenario_.write({{"turn/start", JSONValue::Array{turnStarted(), delta("ok"), turnCompleted()}}});
+  const std::string skill = home_ / ".codex/skills/stuck/SKILL.md";
+  makePosixFileSystem()->createDirectories(home_ / ".codex/skills/stuck");
+  ASSERT_EQ(::mkfifo(skill.c_str(), 0644), 0);
+  test::HostProcess host(hostEnvironment());
+  NativeEnvelope turn = chatTurn("r1", "s1");
+  turn.commands =
+      JSONValue::Array{JSONValue::object({{"kind", "skill"}, {"name", "stuck"}, {"path", skill}})};
+  host.send(turn);
+  EXPECT_EQ(host.readReply(), chatDelta("r1", "s1", "ok"));
+  EXPECT_EQ(host.readReply(), chatDone("r1", "s1"));
+  expectCleanExit(host);
 }
 
 TEST_F(ChatTurnTest, healthAndCatalog_withTheStandIn) {

@@ -10,12 +10,13 @@ std::string HostProcess::executablePath() {
   return std::string(VELLORA_BINARY_DIR) + "/vellora-native-host/vellora-native-host";
 }
 
-HostProcess::HostProcess(Environment environment) {
+HostProcess::HostProcess(Environment environment, std::string workingDirectory) {
   static const std::unique_ptr<ProcessLauncher> launcher = makePosixProcessLauncher();
   ProcessLaunchOptions options;
   options.executablePath = executablePath();
   options.arguments = {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"};
   options.environment = std::move(environment);
+  options.workingDirectory = std::move(workingDirectory);
   options.standardInput = StreamMode::pipe;
   options.standardOutput = StreamMode::pipe;
   options.standardError = StreamMode::pipe;

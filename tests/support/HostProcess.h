@@ -14,7 +14,9 @@ namespace vellora::test {
 // argument, pipes on standard input and output (and standard error, which must stay empty).
 class HostProcess {
  public:
-  explicit HostProcess(Environment environment = currentProcessEnvironment());
+  // Runs in `workingDirectory`, or in this process's when it is empty.
+  explicit HostProcess(Environment environment = currentProcessEnvironment(),
+                       std::string workingDirectory = {});
   ~HostProcess();
 
   static std::string executablePath();

@@ -23,6 +23,16 @@ TEST(AppServerErrorTest, descriptionsWordForWord) {
       {"end with stderr only", AppServerError::unexpectedEOF(std::nullopt, "a\nb"),
        "Codex app-server closed its output stream. Stderr: a\nb"},
       {"not running", AppServerError::notRunning(), "Codex app-server is not running."},
+      {"server", AppServerError::server(JSONValue::object({{"message", "quota exceeded"}})),
+       "Codex app-server returned an error: quota exceeded."},
+      // A message that ends its own sentence gets no second mark.
+      {"server, full stop", AppServerError::server(JSONValue::object({{"message", "Bad prompt."}})),
+       "Codex app-server returned an error: Bad prompt."},
+      {"server, exclamation",
+       AppServerError::server(JSONValue::object({{"message", "Slow down!"}})),
+       "Codex app-server returned an error: Slow down!"},
+      {"server, question", AppServerError::server(JSONValue::object({{"message", "Who are you?"}})),
+       "Codex app-server returned an error: Who are you?"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

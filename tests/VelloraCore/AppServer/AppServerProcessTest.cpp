@@ -216,6 +216,7 @@ TEST_F(AppServerProcessTest, request_readsTheResponseMember) {
     "both": [{"send": {"id": "$id", "error": {"message": "no"}, "result": 1}}],
     "neither": [{"send": {"id": "$id"}}],
     "nullError": [{"send": {"id": "$id", "error": null}}],
+    "nullErrorBesideResult": [{"send": {"id": "$id", "error": null, "result": {"ok": true}}}],
     "nested": [{"error": {"message": "{\"error\": {\"message\": \"quota exceeded\"}}"}}]}})");
   EXPECT_EQ(appServerErrorFrom([&] { process->request("both", kNoParams, kLongEnough); }),
             AppServerError::server(JSONValue::object({{"message", "no"}})));
@@ -224,6 +225,9 @@ TEST_F(AppServerProcessTest, request_readsTheResponseMember) {
               process->request("nullError", kNoParams, kLongEnough);
             }).errorCase(),
             AppServerError::Case::server);
+  // JSON-RPC peers write "error": null beside a result.
+  EXPECT_EQ(process->request("nullErrorBesideResult", kNoParams, kLongEnough),
+            JSONValue::object({{"ok", true}}));
   EXPECT_STREQ(
       appServerErrorFrom([&] { process->request("nested", kNoParams, kLongEnough); }).what(),
       "Codex app-server returned an error: quota exceeded.");
@@ -279,6 +283,13 @@ TEST_F(AppServerProcessTest, endOfOutput_reportsExitCodeAndStandardError) {
            std::string(8189, 'x') + "END"},
       {"a character cut by the window", R"([{"stderr": ")" + cutCharacter + R"("}, {"exit": 4}])",
        "Codex app-server closed its output stream. Exit code: 4."},
+      // What Codex's log lines look like: colours, a hyperlink, a charset switch, a bell, CR LF.
+      {"terminal controls are left out",
+       R"([{"stderr": "\u001b[2m2026-01-01\u001b[0m \u001b[31mERROR\u001b[0m boom\u0007\t)"
+       R"(\u001b]8;;https://x\u0007link\u001b]8;;\u001b\\ \u00e9\u0085\r\n\u001b(Bsecond\n"},)"
+       R"( {"exit": 1}])",
+       "Codex app-server closed its output stream. Exit code: 1. Stderr: "
+       "2026-01-01 ERROR boom\tlink \xC3\xA9\nsecond"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
