@@ -43,6 +43,8 @@ class FileSystem {
   // Names in the directory, hidden ones (starting with ".") left out, sorted by byte order.
   virtual std::vector<std::string> contentsOfDirectory(const std::string& path) const = 0;
   // The whole file. A file longer than maxBytes fails with EFBIG without being read whole.
+  // Only regular files are read (after following links); anything else (a FIFO, a device, a
+  // socket) fails at once, never blocking.
   virtual std::string readFile(const std::string& path, std::size_t maxBytes) const = 0;
   // Replaces the file atomically: the data goes to a temporary file in the same directory,
   // which is then renamed over the path. A failure leaves no temporary file behind.
@@ -53,6 +55,9 @@ class FileSystem {
   virtual void copyTree(const std::string& from, const std::string& to) = 0;
   // Removes a file or folder tree; a missing path is not an error.
   virtual void removeTree(const std::string& path) = 0;
+
+  // This process's current working directory, absolute.
+  virtual std::string currentDirectory() const = 0;
 
   // Lexically standardised: duplicate slashes, "." and ".." components and a trailing slash
   // removed ("/a//b/./c/../d/" -> "/a/b/d"). Never touches the disk.

@@ -72,6 +72,27 @@ std::string lowercasedASCII(std::string_view text) {
   return result;
 }
 
+// Whether an absolute, standardised path names something inside a ".codex/generated_images"
+// folder: two consecutive components with those names (in any case, as the scan finds them)
+// and at least one component after them. Any file name is fine here: "ig 1.png" included.
+bool isInGeneratedImagesFolder(std::string_view path) {
+  std::vector<std::string_view> components;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) components.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  for (std::size_t index = 0; index + 2 < components.size(); ++index) {
+    if (lowercasedASCII(components[index]) == ".codex" &&
+        lowercasedASCII(components[index + 1]) == "generated_images") {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string mimeTypeForPath(std::string_view path) {
   const std::string name = lastPathComponent(path);
   const std::size_t dot = name.rfind('.');
@@ -348,7 +369,7 @@ std::optional<std::string> GeneratedImageAttachmentBuilder::readSavedImage(
       return std::nullopt;
     }
     const std::string resolved = fileSystem_.resolvingSymlinks(savedPath);
-    if (!RE2::FullMatch(resolved, savedImagePathExpression())) return std::nullopt;
+    if (!isInGeneratedImagesFolder(resolved)) return std::nullopt;
     if (!fileSystem_.isRegularFile(resolved)) return std::nullopt;
     return fileSystem_.readFile(resolved, kMaxImageFileBytes);
   } catch (...) {

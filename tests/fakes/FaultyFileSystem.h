@@ -34,6 +34,7 @@ class FaultyFileSystem final : public FileSystem {
   void createDirectories(const std::string& path) override;
   void copyTree(const std::string& from, const std::string& to) override;
   void removeTree(const std::string& path) override;
+  std::string currentDirectory() const override { return base_.currentDirectory(); }
   std::string resolvingSymlinks(const std::string& path) const override;
 
  private:

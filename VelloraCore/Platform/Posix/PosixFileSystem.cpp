@@ -44,6 +44,13 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
   }
 }
 
+// What reading something other than a regular file fails with.
+#ifdef EFTYPE
+constexpr int kNotARegularFile = EFTYPE;
+#else
+constexpr int kNotARegularFile = EINVAL;
+#endif
+
 class PosixFileSystem final : public FileSystem {
  public:
   bool fileExists(const std::string& path) const noexcept override {
@@ -79,16 +86,20 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::string readFile(const std::string& path, std::size_t maxBytes) const override {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Paths can come from files and pages that others control: a FIFO or a device there must
+    // never block the caller. Opening without blocking and judging the opened descriptor (not
+    // the path, which could change in between) leaves only regular files to read.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) throw FileSystemError("Could not open", path, errno);
     struct stat info;
     if (::fstat(fd.get(), &info) != 0) throw FileSystemError("Could not read", path, errno);
     if (S_ISDIR(info.st_mode)) throw FileSystemError("Could not read", path, EISDIR);
-    if (S_ISREG(info.st_mode) && static_cast<std::size_t>(info.st_size) > maxBytes) {
+    if (!S_ISREG(info.st_mode)) throw FileSystemError("Could not read", path, kNotARegularFile);
+    if (static_cast<std::size_t>(info.st_size) > maxBytes) {
       throw FileSystemError("Could not read", path, EFBIG);
     }
     std::string contents;
-    if (S_ISREG(info.st_mode)) contents.reserve(static_cast<std::size_t>(info.st_size));
+    contents.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
       ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
@@ -192,6 +203,16 @@ class PosixFileSystem final : public FileSystem {
     } else if (::unlink(path.c_str()) != 0) {
       throw FileSystemError("Could not remove", path, errno);
     }
+  }
+
+  std::string currentDirectory() const override {
+    std::string buffer(PATH_MAX, '\0');
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+      if (errno != ERANGE) throw FileSystemError("Could not find", ".", errno);
+      buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
   }
 
   std::string resolvingSymlinks(const std::string& path) const override {

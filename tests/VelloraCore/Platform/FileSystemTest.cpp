@@ -77,6 +77,26 @@ TEST_F(PosixFileSystemTest, readsWholeFilesUpToALimit) {
   EXPECT_THROW(fileSystem_->readFile(home_ / "none", 10), FileSystemError);
 }
 
+// Only regular files are read: a FIFO without a writer, a terminal or a device would block the
+// reader or never end. Each fails at once.
+TEST_F(PosixFileSystemTest, readsNothingButRegularFiles) {
+  const std::string fifo = home_ / "SKILL.md";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const std::string link = home_ / "link.md";
+  ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
+  for (const std::string& path : {fifo, link, std::string("/dev/zero"), std::string("/dev/tty")}) {
+    SCOPED_TRACE(path);
+    EXPECT_THROW(fileSystem_->readFile(path, 1 << 20), FileSystemError);
+  }
+  EXPECT_EQ(fileSystem_->readFile(home_.writeFile("regular", "text"), 10), "text");
+}
+
+TEST_F(PosixFileSystemTest, currentDirectoryIsAbsolute) {
+  char buffer[4096];
+  ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
+  EXPECT_EQ(fileSystem_->currentDirectory(), buffer);
+}
+
 TEST_F(PosixFileSystemTest, atomicWriteReplacesAndCleansUpAfterFailure) {
   const std::string path = home_ / "out.json";
   fileSystem_->writeFileAtomically(path, "first");

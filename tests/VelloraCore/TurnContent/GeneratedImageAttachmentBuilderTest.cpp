@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "VelloraCore/Platform/FileSystem.h"
@@ -225,6 +226,41 @@ TEST_F(GeneratedImageAttachmentBuilderTest, scannedPathsAreReadOnlyInsideGenerat
     if (row.read) {
       EXPECT_EQ(bytesOf(attachments[0]), png);
       EXPECT_EQ(stringOf(attachments[0], "filePath"), row.path);
+    }
+  }
+}
+
+// A saved path is judged by where it lies, not by how a path in text looks: spaces, quotes and
+// any file name are fine inside a generated-images folder, and nothing but a regular file there
+// is read (a FIFO would block the reader for good).
+TEST_F(GeneratedImageAttachmentBuilderTest, savedPathsAreReadWhereverInsideGeneratedImages) {
+  const std::string png = test::makePNG(8, 8);
+  const std::string fifo = imagesDirectory() + "/waiting.png";
+  fileSystem_->createDirectories(imagesDirectory());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  struct Row {
+    const char* label;
+    std::string path;
+    bool read;
+  };
+  const Row rows[] = {
+      {"a space in the name", home_.writeFile(".codex/generated_images/ig 1.png", png), true},
+      {"a home folder with a space and quotes",
+       home_.writeFile("Jane \"J\" Doe/.CODEX/Generated_Images/t1/a.png", png), true},
+      {"another extension", home_.writeFile(".codex/generated_images/ig_2.image", png), true},
+      {"next to the folder, not in it", home_.writeFile(".codex/generated_images.png", png), false},
+      {"the folder itself", imagesDirectory(), false},
+      {"a FIFO", fifo, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    const std::vector<JSONValue> attachments = builder_.attachments(
+        message("item/completed",
+                JSONValue::object({{"type", "imageGeneration"}, {"savedPath", row.path}})),
+        "t1", kNow);
+    ASSERT_EQ(attachments.size(), row.read ? 1u : 0u);
+    if (row.read) {
+      EXPECT_EQ(bytesOf(attachments[0]), png);
     }
   }
 }
