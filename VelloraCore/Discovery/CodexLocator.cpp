@@ -19,6 +19,8 @@ using namespace std::chrono_literals;
 
 // Output beyond this is dropped from the front: the path is printed last.
 constexpr std::size_t kMaxShellOutputBytes = 64 * 1024;
+// How long a timed-out shell's group has between SIGTERM and SIGKILL.
+constexpr auto kShellGroupGrace = 200ms;
 
 std::string candidateIn(const std::string& directory) {
   if (!directory.empty() && directory.back() == '/') return directory + "codex";
@@ -70,16 +72,27 @@ std::optional<std::string> CodexLocator::locate() const noexcept {
     auto isExecutable = [&](const std::string& path) {
       return fileSystem_->isExecutableFile(path);
     };
+    // A relative path found here means the current directory, which is not the directory the
+    // app-server runs in: it is made absolute now.
+    auto absolute = [&](const std::string& path) -> std::optional<std::string> {
+      if (path.starts_with('/')) return path;
+      try {
+        return FileSystem::standardizedPath(fileSystem_->currentDirectory() + "/" + path);
+      } catch (const FileSystemError&) {
+        return std::nullopt;
+      }
+    };
 
     if (auto override = environment_.find("VELLORA_CODEX_PATH");
         override != environment_.end() && isExecutable(override->second)) {
-      return override->second;
+      if (auto found = absolute(override->second)) return found;
     }
 
     if (auto path = environment_.find("PATH"); path != environment_.end()) {
       for (const std::string& directory : splitSearchPath(path->second)) {
         std::string candidate = candidateIn(directory);
-        if (isExecutable(candidate)) return candidate;
+        if (!isExecutable(candidate)) continue;
+        if (auto found = absolute(candidate)) return found;
       }
     }
 
@@ -127,6 +140,9 @@ std::optional<std::string> CodexLocator::resolveShellCodexPath(
     options.standardInput = StreamMode::nullDevice;
     options.standardOutput = StreamMode::pipe;
     options.standardError = StreamMode::nullDevice;
+    // An interactive shell ignores SIGTERM, and a start-up file may have started other programs:
+    // on time-out the whole group is ended.
+    options.ownProcessGroup = true;
     LaunchedProcess shell;
     try {
       shell = launcher.launch(options);
@@ -157,8 +173,8 @@ std::optional<std::string> CodexLocator::resolveShellCodexPath(
       }
     }
     if (!shell.process->waitForExit(deadline)) {
-      // Asked to end, not waited for; the launcher reaps it whenever it goes.
-      shell.process->terminate();
+      // The launcher reaps it whenever it goes.
+      shell.process->endProcessGroup(kShellGroupGrace);
       return std::nullopt;
     }
     if (!shell.process->exitStatus()->succeeded()) return std::nullopt;

@@ -33,8 +33,9 @@ class CodexLocator {
 
   // The first executable candidate (after following links, a regular file the user may
   // execute), or nothing. Candidates, in order:
-  //   1. VELLORA_CODEX_PATH, as given;
+  //   1. VELLORA_CODEX_PATH;
   //   2. DIR/codex for each non-empty DIR of PATH;
+  //   (a relative one of these two is made absolute against the current directory)
   //   3. what the shell resolver prints, run with the environment (HOME filled in from the
   //      home directory when missing or empty);
   //   4. DIR/codex for each of codexInstallDirectories().
@@ -43,9 +44,9 @@ class CodexLocator {
 
   // Runs `shellPath` with `arguments` in exactly `environment` (standard input /dev/null) and
   // returns the last line of its output that starts with "/", trimmed, or nothing: when it
-  // cannot start, does not exit with status 0 within `timeout` (it is then asked to end and
-  // not waited for), or prints no such line or text that is not UTF-8. Blocks until the shell
-  // ends or `timeout` passes; the path is not checked.
+  // cannot start, does not exit with status 0 within `timeout` (it then leads its own process
+  // group, which is ended: SIGTERM, then SIGKILL after 0.2 s), or prints no such line or text that
+  // is not UTF-8. Blocks until the shell ends or `timeout` passes; the path is not checked.
   static std::optional<std::string> resolveShellCodexPath(ProcessLauncher& launcher,
                                                           const Environment& environment,
                                                           const std::string& shellPath,

@@ -45,6 +45,9 @@ struct ProcessLaunchOptions {
   StreamMode standardInput = StreamMode::nullDevice;
   StreamMode standardOutput = StreamMode::pipe;
   StreamMode standardError = StreamMode::pipe;
+  // The child leads a new process group of its own, so that everything it starts can be ended
+  // with it (Process::endProcessGroup).
+  bool ownProcessGroup = false;
 };
 
 // How a child ended.
@@ -71,6 +74,10 @@ class Process {
   virtual bool isRunning() const noexcept = 0;
   // Asks a running child to end (SIGTERM). Does not wait; does nothing once it has ended.
   virtual void terminate() noexcept = 0;
+  // For a child started with ownProcessGroup: asks the whole group to end (SIGTERM), waits up
+  // to `grace` for the child, then kills whatever is left of the group (SIGKILL), so that
+  // nothing it started outlives it, whether or not it ignores SIGTERM. Blocks at most `grace`.
+  virtual void endProcessGroup(std::chrono::milliseconds grace) noexcept = 0;
   // How the child ended; nothing while it runs.
   virtual std::optional<ProcessExit> exitStatus() const noexcept = 0;
   // Blocks until the child has ended or the monotonic clock reaches `deadline`. True when it

@@ -135,6 +135,10 @@ int configure(SpawnSetup& setup, const ProcessLaunchOptions& options, Descriptor
   sigemptyset(&none);
   if (int result = ::posix_spawnattr_setsigdefault(setup.attributes(), &all)) return result;
   if (int result = ::posix_spawnattr_setsigmask(setup.attributes(), &none)) return result;
+  if (options.ownProcessGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    if (int result = ::posix_spawnattr_setpgroup(setup.attributes(), 0)) return result;
+  }
   return ::posix_spawnattr_setflags(setup.attributes(), flags);
 }
 
@@ -197,6 +201,14 @@ class PosixProcess final : public Process {
     // Under the lock the child cannot be reaped meanwhile, so the pid is still ours.
     std::lock_guard lock(state_->mutex);
     if (!state_->exit) ::kill(state_->pid, SIGTERM);
+  }
+
+  void endProcessGroup(std::chrono::milliseconds grace) noexcept override {
+    // The group's id is the child's pid. While the child is unreaped the id cannot be reused;
+    // afterwards it stays taken for as long as any member of the group lives.
+    ::killpg(state_->pid, SIGTERM);
+    waitForExit(std::chrono::steady_clock::now() + grace);
+    ::killpg(state_->pid, SIGKILL);
   }
 
   std::optional<ProcessExit> exitStatus() const noexcept override {

@@ -1,6 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
 
 #include "VelloraCore/Discovery/CodexInstallDirectories.h"
 #include "VelloraCore/Discovery/CodexLocator.h"
@@ -34,6 +39,22 @@ class CodexLocatorTest : public ::testing::Test {
   std::unique_ptr<FileSystem> fileSystem_ = makePosixFileSystem();
   std::vector<Environment> shellEnvironments_;
 };
+
+// A relative override or PATH entry means the current directory, which is not where the
+// app-server will run: what is found is made absolute.
+TEST_F(CodexLocatorTest, locate_makesRelativeFindsAbsolute) {
+  makeExecutable("tools/override/codex");
+  makeExecutable("tools/bin/codex");
+  char previous[4096];
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(::chdir(home_.path().c_str()), 0);
+  const std::string here = fileSystem_->currentDirectory();
+  const auto overrideFound = locator({{"VELLORA_CODEX_PATH", "tools/override/codex"}}).locate();
+  const auto pathFound = locator({{"PATH", "./tools/./bin:/nowhere"}}).locate();
+  ASSERT_EQ(::chdir(previous), 0);
+  EXPECT_EQ(overrideFound, here + "/tools/override/codex");
+  EXPECT_EQ(pathFound, here + "/tools/bin/codex");
+}
 
 TEST_F(CodexLocatorTest, locate_prefersTheOverrideToPath) {
   std::string override = makeExecutable("override/codex");
@@ -206,6 +227,36 @@ TEST_F(ResolveShellCodexPathTest, givesNothingWhenTheShellOutlivesTheTimeout) {
   std::string slow =
       directory_.writeFile("slow", "#!/bin/sh\necho /early/codex\nexec sleep 60\n", 0755);
   EXPECT_EQ(resolve(slow, {}, Seconds(0.2)), std::nullopt);
+}
+
+// A shell that ignores SIGTERM (as an interactive zsh does) and a program its start-up file
+// left running: on time-out both are ended, not left behind.
+TEST_F(ResolveShellCodexPathTest, aTimedOutShellIsEndedWithEverythingItStarted) {
+  const std::string stubborn = directory_.writeFile(
+      "stubborn",
+      "#!/bin/sh\ntrap '' TERM\necho $$ > '" + (directory_ / "shell.pid") +
+          "'\nsleep 60 &\necho $! > '" + (directory_ / "sleep.pid") + "'\nwait\nwait\n",
+      0755);
+  EXPECT_EQ(resolve(stubborn, {}, Seconds(0.5)), std::nullopt);
+
+  auto isGone = [](pid_t pid) {
+    if (::kill(pid, 0) != 0) return true;
+    // Ended but not yet reaped by whoever adopted it.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidText, name, state;
+    return stat >> pidText >> name >> state && state == "Z";
+  };
+  for (const char* file : {"shell.pid", "sleep.pid"}) {
+    SCOPED_TRACE(file);
+    std::ifstream pidFile(directory_ / file);
+    pid_t pid = 0;
+    ASSERT_TRUE(pidFile >> pid);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!isGone(pid) && std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(isGone(pid)) << "still running: " << pid;
+  }
 }
 
 TEST_F(ResolveShellCodexPathTest, runsWithExactlyTheEnvironmentAndNoInput) {
