@@ -9,6 +9,7 @@
 
 #include "VelloraCore/Chrome/ChromeProfileFile.h"
 #include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/UserLocale.h"
 #include "VelloraCore/Protocol/JSONValue.h"
 
 namespace vellora {
@@ -53,7 +54,8 @@ bool isExtensionName(const std::optional<std::string>& name) {
              return lower(a) == lower(b);
            });
   }
-  const char* language = icu::Locale::getDefault().getLanguage();
+  const icu::Locale locale = userLocale();
+  const char* language = locale.getLanguage();
   const uint32_t options = std::strcmp(language, "tr") == 0 || std::strcmp(language, "az") == 0
                                ? U_FOLD_CASE_EXCLUDE_SPECIAL_I
                                : U_FOLD_CASE_DEFAULT;

@@ -4,7 +4,7 @@
 #include <unicode/locid.h>
 #include <unicode/stringpiece.h>
 
-#include <cstring>
+#include "VelloraCore/Platform/UserLocale.h"
 
 namespace vellora {
 
@@ -16,12 +16,8 @@ struct LocalizedStandardOrder::Collation {
 namespace {
 
 std::unique_ptr<icu::Collator> makeCollator() {
-  // The C and POSIX locales become en_US_POSIX, whose collation is byte order; a file manager
-  // never orders names that way, so those get the language-neutral root order instead.
-  icu::Locale locale = icu::Locale::getDefault();
-  if (std::strcmp(locale.getVariant(), "POSIX") == 0) locale = icu::Locale::getRoot();
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
+  std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(userLocale(), status));
   if (U_FAILURE(status) || collator == nullptr) return nullptr;
   collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
   if (U_FAILURE(status)) return nullptr;

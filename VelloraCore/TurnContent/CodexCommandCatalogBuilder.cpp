@@ -8,6 +8,8 @@
 #include <set>
 #include <string>
 
+#include "VelloraCore/Platform/UserLocale.h"
+
 namespace vellora {
 
 namespace {
@@ -119,14 +121,10 @@ void removeRepeats(JSONValue::Array& entries) {
   });
 }
 
-// A collator that ignores case but not accents, for the user's locale. ICU reads the locale of
-// a process without one as en_US_POSIX, whose order puts every capital before every small letter;
-// that locale compares as the root locale instead.
+// A collator that ignores case but not accents, for the user's locale.
 std::unique_ptr<icu::Collator> caseInsensitiveCollator() {
-  icu::Locale locale = icu::Locale::getDefault();
-  if (std::string_view(locale.getVariant()) == "POSIX") locale = icu::Locale::getRoot();
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
+  std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(userLocale(), status));
   if (U_FAILURE(status) || !collator) return nullptr;
   collator->setStrength(icu::Collator::SECONDARY);
   return collator;
