@@ -41,7 +41,7 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   const std::string chromeDirectory = paths.chromeUserDataDirectory();
   // One copy where the companion puts it, one in a folder recognised by nothing but its name.
   const std::string copied = test::writeExtensionFolder(
-      home, "Library/Application Support/Vellora/Chrome Extension", "Vellora");
+      home, test::relativeToHome(home, paths.chromeExtensionDirectory()), "Vellora");
   const std::string unrelated = test::writeExtensionFolder(home, "Downloads/Test Build", "Vellora");
   fileSystem->createDirectories(chromeDirectory);
 
@@ -73,7 +73,8 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   ASSERT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::exited, 0}));
   ASSERT_TRUE(fileSystem->isRegularFile(chromeDirectory + "/Default/Preferences"));
 
-  const ChromeExtensionDetector detector(chromeDirectory, *fileSystem);
+  const ChromeExtensionDetector detector(chromeDirectory, *fileSystem,
+                                         ChromeExtensionFolders::linuxLayout());
   const std::vector<ChromeExtensionCandidate> candidates = detector.detectVelloraExtensions();
   ASSERT_EQ(candidates.size(), 2u);
   const struct {
@@ -86,7 +87,7 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
     EXPECT_EQ(candidates[i].profileName, "Default");
     EXPECT_EQ(candidates[i].path, expected[i].path);
     EXPECT_EQ(candidates[i].name, "Vellora");
-    EXPECT_EQ(ChromeExtensionDetector::rank(candidates[i]), expected[i].rank);
+    EXPECT_EQ(ChromeExtensionDetector::rank(candidates[i], detector.folders()), expected[i].rank);
   }
   EXPECT_NE(candidates[0].id, candidates[1].id);
   EXPECT_EQ(detector.detectVelloraExtensionIDs().size(), 2u);
