@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <sstream>
 
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Chrome/ChromeExtensionDetector.h"
@@ -13,27 +11,16 @@
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "tests/VelloraCore/Chrome/ChromeProfileFixture.h"
+#include "tests/support/Chromium.h"
 
 namespace vellora {
 namespace {
 
 using namespace std::chrono_literals;
 
-std::optional<std::string> findChromium(const FileSystem& fileSystem) {
-  if (fileSystem.isExecutableFile("/usr/bin/chromium")) return "/usr/bin/chromium";
-  const char* path = std::getenv("PATH");
-  std::istringstream directories(path ? path : "");
-  for (std::string directory; std::getline(directories, directory, ':');) {
-    if (directory.empty()) continue;
-    const std::string candidate = directory + "/chromium";
-    if (fileSystem.isExecutableFile(candidate)) return candidate;
-  }
-  return std::nullopt;
-}
-
 TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   auto fileSystem = makePosixFileSystem();
-  const std::optional<std::string> chromium = findChromium(*fileSystem);
+  const std::optional<std::string> chromium = test::findChromium(*fileSystem);
   if (!chromium) GTEST_SKIP() << "chromium is not installed";
 
   test::TemporaryDirectory home;
@@ -49,18 +36,8 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   // profile files, so the child's exit is the event to wait for.
   ProcessLaunchOptions options;
   options.executablePath = *chromium;
-  options.arguments = {"--headless",
-                       "--no-sandbox",
-                       "--disable-gpu",
-                       "--disable-quic",
-                       "--no-first-run",
-                       "--disable-background-networking",
-                       "--disable-component-update",
-                       "--disable-sync",
-                       "--user-data-dir=" + chromeDirectory,
-                       "--load-extension=" + copied + "," + unrelated,
-                       "--dump-dom",
-                       "about:blank"};
+  options.arguments = test::chromiumArguments(chromeDirectory, {copied, unrelated});
+  options.arguments.insert(options.arguments.end(), {"--dump-dom", "about:blank"});
   options.environment = {{"HOME", home.path()}, {"PATH", "/usr/bin:/bin"}};
   options.standardOutput = StreamMode::nullDevice;
   options.standardError = StreamMode::nullDevice;
