@@ -97,8 +97,8 @@ int runDetectCommand(const std::vector<std::string>& arguments) {
     directory = paths->chromeUserDataDirectory();
   }
   auto fileSystem = makePosixFileSystem();
-  const std::vector<ChromeExtensionCandidate> candidates =
-      ChromeExtensionDetector(*directory, *fileSystem).detectVelloraExtensions();
+  const ChromeExtensionDetector detector(*directory, *fileSystem);
+  const std::vector<ChromeExtensionCandidate> candidates = detector.detectVelloraExtensions();
   if (candidates.empty()) {
     std::cerr << "No Vellora extension found in the Chrome profiles at " << *directory << ".\n";
     return kFailed;
@@ -106,9 +106,27 @@ int runDetectCommand(const std::vector<std::string>& arguments) {
   for (const ChromeExtensionCandidate& candidate : candidates) {
     std::cout << candidate.id << "\tprofile=" << candidate.profileName
               << "\tpath=" << candidate.path.value_or("-")
-              << "\tname=" << candidate.name.value_or("-")
-              << "\trank=" << ChromeExtensionDetector::rank(candidate).value_or(-1) << "\n";
+              << "\tname=" << candidate.name.value_or("-") << "\trank="
+              << ChromeExtensionDetector::rank(candidate, detector.folders()).value_or(-1) << "\n";
   }
+  return 0;
+}
+
+int runPathsCommand(const std::vector<std::string>& arguments) {
+  if (!arguments.empty()) {
+    std::cerr << "usage: paths\n";
+    return kUsage;
+  }
+  const std::optional<AppPaths> paths = currentAppPaths();
+  if (!paths) {
+    std::cerr << "Could not find the home directory.\n";
+    return kFailed;
+  }
+  std::cout << "applicationSupportDirectory " << paths->applicationSupportDirectory() << "\n"
+            << "workspaceDirectory " << paths->workspaceDirectory() << "\n"
+            << "chromeExtensionDirectory " << paths->chromeExtensionDirectory() << "\n"
+            << "chromeNativeHostsDirectory " << paths->chromeNativeHostsDirectory() << "\n"
+            << "nativeHostManifestURL " << paths->nativeHostManifestURL() << "\n";
   return 0;
 }
 

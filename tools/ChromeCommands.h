@@ -24,4 +24,16 @@ int runInstallCommand(const std::vector<std::string>& arguments,
 //   DIR defaults to Google Chrome's user data directory of the platform's layout.
 int runDetectCommand(const std::vector<std::string>& arguments);
 
+// paths
+//   Prints where the system keeps its files for the current user, one location per line as
+//   the field name, a space and the path:
+//     applicationSupportDirectory /home/example/.local/share/Vellora
+//     workspaceDirectory /home/example/.local/share/Vellora/workspace
+//     chromeExtensionDirectory /home/example/.local/share/Vellora/Chrome Extension
+//     chromeNativeHostsDirectory /home/example/.config/google-chrome/NativeMessagingHosts
+//     nativeHostManifestURL /home/example/.config/google-chrome/NativeMessagingHosts/
+//       com.vellora.companion.json (on one line)
+//   Chrome's user data directory, which Vellora only reads, is the hosts directory's parent.
+int runPathsCommand(const std::vector<std::string>& arguments);
+
 }  // namespace vellora

@@ -51,6 +51,8 @@ commands:
                               given extension IDs (default: the IDs detected in Chrome)
   detect [--chrome-directory DIR]
                               list the extension copies found in Chrome's profiles
+  paths                       print where the data, the extension copy and Chrome's host
+                              manifest go for this user
 options:
   --host PATH                 the host program (default: vellora-native-host beside this one)
   --origin ORIGIN             the argument the host is started with (an extension origin)
@@ -249,6 +251,7 @@ int main(int argc, char** argv) {
       return vellora::runInstallCommand(options->arguments, options->hostPath);
     }
     if (options->command == "detect") return vellora::runDetectCommand(options->arguments);
+    if (options->command == "paths") return vellora::runPathsCommand(options->arguments);
     if (options->command == "send") {
       std::vector<NativeEnvelope> requests;
       for (const std::string& text : options->arguments) requests.push_back(requestFromJSON(text));

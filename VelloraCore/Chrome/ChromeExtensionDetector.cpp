@@ -17,10 +17,6 @@ namespace vellora {
 namespace {
 
 constexpr std::string_view kExtensionName = "Vellora";
-// The folders the extension is loaded from, lower-cased, best first.
-constexpr std::string_view kBundleFolder = "/vellora.app/contents/resources/extension";
-constexpr std::string_view kCopiedFolder = "/library/application support/vellora/chrome extension";
-constexpr std::string_view kBuildFolder = "/vellora/apps/extension/dist";
 
 bool isASCII(std::string_view text) noexcept {
   return std::all_of(text.begin(), text.end(),
@@ -85,17 +81,23 @@ std::string joinPath(const std::string& directory, std::string_view name) {
 
 ChromeExtensionDetector::ChromeExtensionDetector(std::string chromeDirectory,
                                                  const FileSystem& fileManager)
-    : chromeDirectory_(std::move(chromeDirectory)), fileManager_(&fileManager) {}
+    : ChromeExtensionDetector(std::move(chromeDirectory), fileManager,
+                              ChromeExtensionFolders::platformLayout()) {}
 
-std::optional<int> ChromeExtensionDetector::rank(
-    const ChromeExtensionCandidate& candidate) noexcept {
+ChromeExtensionDetector::ChromeExtensionDetector(std::string chromeDirectory,
+                                                 const FileSystem& fileManager,
+                                                 ChromeExtensionFolders folders)
+    : chromeDirectory_(std::move(chromeDirectory)), fileManager_(&fileManager), folders_(folders) {}
+
+std::optional<int> ChromeExtensionDetector::rank(const ChromeExtensionCandidate& candidate,
+                                                 const ChromeExtensionFolders& folders) noexcept {
   try {
     const bool named = isExtensionName(candidate.name);
     if (!candidate.path) return named ? std::optional<int>(2) : std::nullopt;
     const std::string path = lowercased(*candidate.path);
-    if (isInFolder(path, kBundleFolder)) return 0;
-    if (isInFolder(path, kCopiedFolder)) return 1;
-    if (isInFolder(path, kBuildFolder)) return 2;
+    if (isInFolder(path, folders.bundled)) return 0;
+    if (isInFolder(path, folders.copied)) return 1;
+    if (isInFolder(path, folders.built)) return 2;
     return named ? std::optional<int>(3) : std::nullopt;
   } catch (...) {
     // No memory for the lower-cased text: not recognisable.
@@ -150,7 +152,7 @@ std::vector<ChromeExtensionCandidate> ChromeExtensionDetector::detectVelloraExte
       }
       for (const std::string& file : {securePreferences, preferences}) {
         for (ChromeExtensionCandidate& candidate : candidatesOfFile(file, entry)) {
-          if (std::optional<int> candidateRank = rank(candidate)) {
+          if (std::optional<int> candidateRank = rank(candidate, folders_)) {
             accepted.emplace_back(*candidateRank, std::move(candidate));
           }
         }

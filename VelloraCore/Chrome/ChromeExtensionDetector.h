@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "VelloraCore/Chrome/ChromeExtensionCandidate.h"
+#include "VelloraCore/Chrome/ChromeExtensionFolders.h"
 
 namespace vellora {
 
@@ -18,10 +19,14 @@ class FileSystem;
 class ChromeExtensionDetector {
  public:
   // `chromeDirectory` is Chrome's user data directory; the companion and the client pass
-  // chromeUserDataDirectory(home) (AppPaths.h).
+  // AppPaths::chromeUserDataDirectory(). The extension is recognised by the folders of the
+  // platform's layout, or of `folders` when given.
   ChromeExtensionDetector(std::string chromeDirectory, const FileSystem& fileManager);
+  ChromeExtensionDetector(std::string chromeDirectory, const FileSystem& fileManager,
+                          ChromeExtensionFolders folders);
 
   const std::string& chromeDirectory() const noexcept { return chromeDirectory_; }
+  const ChromeExtensionFolders& folders() const noexcept { return folders_; }
 
   // The entries that are recognisably the system's extension, by ascending rank; entries of
   // equal rank keep their discovery order (profiles in listing order, "Secure Preferences"
@@ -33,13 +38,16 @@ class ChromeExtensionDetector {
   std::vector<std::string> detectVelloraExtensionIDs() const noexcept;
 
   // The rank of a candidate that is the system's extension (0 is best), or nothing for one that
-  // is not. On the Unicode-lower-cased path, "ends with P or contains P/" for P:
-  //   ".../vellora.app/contents/resources/extension"                -> 0 (application bundle)
-  //   ".../library/application support/vellora/chrome extension"   -> 1 (the copied folder)
-  //   ".../vellora/apps/extension/dist"                            -> 2 (a source checkout)
+  // is not. On the Unicode-lower-cased path, "ends with P or contains P/" for the folders P of
+  // `folders` (ChromeExtensionFolders.h), tried in this order:
+  //   folders.bundled                                              -> 0
+  //   folders.copied                                               -> 1
+  //   folders.built                                                -> 2
   //   any other path and a name equal to "Vellora" ignoring case   -> 3
   //   no path and a name equal to "Vellora" ignoring case          -> 2
-  static std::optional<int> rank(const ChromeExtensionCandidate& candidate) noexcept;
+  static std::optional<int> rank(
+      const ChromeExtensionCandidate& candidate,
+      const ChromeExtensionFolders& folders = ChromeExtensionFolders::platformLayout()) noexcept;
 
   // A profile file larger than this contributes nothing.
   static constexpr std::size_t kMaxProfileFileBytes = std::size_t{64} << 20;
@@ -52,6 +60,7 @@ class ChromeExtensionDetector {
 
   std::string chromeDirectory_;
   const FileSystem* fileManager_;
+  ChromeExtensionFolders folders_;
 };
 
 }  // namespace vellora

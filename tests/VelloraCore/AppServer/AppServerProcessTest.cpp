@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "VelloraCore/AppServer/AppServerProcess.h"
+#include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "tests/fakes/FakeCodexAppServer.h"
@@ -49,7 +50,8 @@ class AppServerProcessTest : public ::testing::Test {
     return process;
   }
 
-  std::string workspace() const { return home_ / "Library/Application Support/Vellora/workspace"; }
+  AppPaths paths() const { return AppPaths::platformLayout(home_.path(), {}); }
+  std::string workspace() const { return paths().workspaceDirectory(); }
   std::string recordPath() const { return home_ / "received.jsonl"; }
   std::string launchRecordPath() const { return home_ / "launch.json"; }
 
@@ -360,7 +362,8 @@ TEST_F(AppServerProcessTest, stop_endsTheChildAndARestartBeginsAfresh) {
 }
 
 TEST_F(AppServerProcessTest, start_throwsFileSystemAndLaunchFailuresUnchanged) {
-  home_.writeFile("Library/Application Support/Vellora", "a file where a folder belongs");
+  home_.writeFile(paths().applicationSupportDirectory().substr(home_.path().size() + 1),
+                  "a file where a folder belongs");
   auto blocked = makeProcess("{}");
   EXPECT_THROW(blocked->start(*fileSystem_), FileSystemError);
   EXPECT_FALSE(blocked->isRunning());

@@ -69,6 +69,9 @@ class ChromeCommandsTest : public ::testing::Test {
   Output detect(const std::vector<std::string>& arguments) {
     return run([&] { return runDetectCommand(arguments); });
   }
+  Output paths(const std::vector<std::string>& arguments) {
+    return run([&] { return runPathsCommand(arguments); });
+  }
 
   test::TemporaryDirectory home_;
   std::unique_ptr<FileSystem> fileSystem_;
@@ -110,7 +113,7 @@ TEST_F(ChromeCommandsTest, detectPrintsTheCandidatesAndInstallUsesThem) {
   EXPECT_EQ(detect({}).status, 1);
 
   const std::string copied = test::writeExtensionFolder(
-      home_, "Library/Application Support/Vellora/Chrome Extension", "Vellora");
+      home_, test::relativeToHome(home_, paths_.chromeExtensionDirectory()), "Vellora");
   test::writeProfileFile(
       home_, "Default", "Preferences",
       test::preferences(JSONValue::Object{{kA, test::extensionEntry(copied)},
@@ -126,6 +129,32 @@ TEST_F(ChromeCommandsTest, detectPrintsTheCandidatesAndInstallUsesThem) {
   EXPECT_EQ(output.status, 0) << output.err;
   EXPECT_EQ(fileSystem_->readFile(paths_.nativeHostManifestURL(), 1 << 20),
             NativeHostManifest(host_, {kA}).encodedData());
+}
+
+TEST_F(ChromeCommandsTest, pathsPrintsTheLayoutsFiveLocations) {
+  const std::string data = home_ / "data";
+  const std::string config = home_ / "config";
+  ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+#if defined(__APPLE__)
+  const std::string vellora = home_ / "Library/Application Support/Vellora";
+  const std::string hosts =
+      home_ / "Library/Application Support/Google/Chrome/NativeMessagingHosts";
+#else
+  const std::string vellora = data + "/Vellora";
+  const std::string hosts = config + "/google-chrome/NativeMessagingHosts";
+#endif
+  const Output output = paths({});
+  EXPECT_EQ(output.status, 0);
+  EXPECT_EQ(output.err, "");
+  EXPECT_EQ(output.out, "applicationSupportDirectory " + vellora + "\n" + "workspaceDirectory " +
+                            vellora + "/workspace\n" + "chromeExtensionDirectory " + vellora +
+                            "/Chrome Extension\n" + "chromeNativeHostsDirectory " + hosts + "\n" +
+                            "nativeHostManifestURL " + hosts + "/com.vellora.companion.json\n");
+  // Nothing is created.
+  EXPECT_EQ(fileSystem_->contentsOfDirectory(home_.path()), std::vector<std::string>{"bin"});
+
+  EXPECT_EQ(paths({"--all"}).status, 2);
 }
 
 }  // namespace

@@ -37,58 +37,79 @@ class ChromeExtensionDetectorTest : public ::testing::Test {
   ChromeExtensionDetector detector_;
 };
 
-// Two profiles with both files; the extension loaded from each recognised folder and from an
-// unrelated one, beside other extensions and entries that are not extensions at all.
+// Two profiles with both files; the extension loaded from each recognised folder of the
+// layout and from an unrelated one, beside other extensions and entries that are not
+// extensions at all. Both layouts' Chrome directories live side by side in one HOME.
 TEST_F(ChromeExtensionDetectorTest, findsTheExtensionWhereverChromeLoadedIt) {
-  const std::string bundle = writeExtensionFolder(
-      home_, "Applications/Vellora.app/Contents/Resources/extension", "Vellora");
-  const std::string copied = writeExtensionFolder(
-      home_, "Library/Application Support/Vellora/Chrome Extension", "Vellora");
-  const std::string checkout =
-      writeExtensionFolder(home_, "src/Vellora/apps/extension/dist", "Vellora");
-  const std::string unrelated = writeExtensionFolder(home_, "Downloads/my build", "vellora");
-  const std::string other = writeExtensionFolder(home_, "Downloads/other", "Other Extension");
-
-  writeProfileFile(home_, "Default", "Secure Preferences", test::kSecurePreferencesOfLinux);
-  writeProfileFile(
-      home_, "Default", "Preferences",
-      preferences(JSONValue::Object{
-          {kA, extensionEntry(bundle)},
-          {kD, extensionEntry(unrelated)},
-          {kOther, extensionEntry(other)},
-          {kPDF, extensionEntry("/usr/lib/chromium/resources/pdf", "Chromium PDF Viewer")},
-          {std::string(31, 'b'), extensionEntry(copied)},
-          {std::string(31, 'b') + "q", extensionEntry(copied)},
-          {std::string(31, 'b') + "B", extensionEntry(copied)},
-          {std::string(32, 'f'), JSONValue(copied)},
-          {std::string(32, 'g'), JSONValue(JSONValue::Array{copied})},
-      }));
-  writeProfileFile(home_, "Profile 1", "Secure Preferences",
-                   preferences(JSONValue::Object{{kB, extensionEntry(copied)}}));
-  writeProfileFile(home_, "Profile 1", "Preferences",
-                   preferences(JSONValue::Object{
-                       {kA, extensionEntry(bundle)},
-                       {kC, extensionEntry(checkout)},
-                       {kE, extensionEntry(kE + "/1.2.0_0", "VELLORA")},
-                   }));
-  // Not profiles: no profile file, a hidden folder, a plain file.
-  home_.writeFile(test::chromeDirectoryInHome(home_) + "/Crashpad/settings.dat", "");
-  writeProfileFile(home_, ".Hidden", "Preferences",
-                   preferences(JSONValue::Object{{kOther, extensionEntry(copied)}}));
-  home_.writeFile(test::chromeDirectoryInHome(home_) + "/Local State", "{}");
-
-  const std::vector<Candidate> expected{
-      {kA, "Default", bundle, "Vellora"},    {kA, "Profile 1", bundle, "Vellora"},
-      {kB, "Profile 1", copied, "Vellora"},  {kC, "Profile 1", checkout, "Vellora"},
-      {kD, "Default", unrelated, "vellora"}, {kE, "Profile 1", kE + "/1.2.0_0", "VELLORA"},
+  const struct {
+    const char* label;
+    AppPaths paths;
+    ChromeExtensionFolders folders;
+    // relative to HOME
+    std::string bundle;
+  } layouts[] = {
+      {"macOS", AppPaths::macOSLayout(home_.path()), ChromeExtensionFolders::macOSLayout(),
+       "Applications/Vellora.app/Contents/Resources/extension"},
+      {"Linux", AppPaths::linuxLayout(home_.path(), {}), ChromeExtensionFolders::linuxLayout(),
+       "opt/vellora/share/vellora/extension"},
   };
-  const std::vector<Candidate> candidates = detector_.detectVelloraExtensions();
-  EXPECT_EQ(candidates, expected);
-  std::vector<int> ranks;
-  for (const Candidate& candidate : candidates)
-    ranks.push_back(*ChromeExtensionDetector::rank(candidate));
-  EXPECT_EQ(ranks, (std::vector<int>{0, 0, 1, 2, 3, 3}));
-  EXPECT_EQ(detector_.detectVelloraExtensionIDs(), (IDs{kA, kB, kC, kD, kE}));
+  for (const auto& layout : layouts) {
+    SCOPED_TRACE(layout.label);
+    const std::string bundle = writeExtensionFolder(home_, layout.bundle, "Vellora");
+    const std::string copied = writeExtensionFolder(
+        home_, test::relativeToHome(home_, layout.paths.chromeExtensionDirectory()), "Vellora");
+    const std::string checkout =
+        writeExtensionFolder(home_, "src/Vellora/apps/extension/dist", "Vellora");
+    const std::string unrelated = writeExtensionFolder(home_, "Downloads/my build", "vellora");
+    const std::string other = writeExtensionFolder(home_, "Downloads/other", "Other Extension");
+
+    auto write = [&](const std::string& profile, const std::string& file, const auto& contents) {
+      writeProfileFile(home_, profile, file, contents, layout.paths);
+    };
+    write("Default", "Secure Preferences", test::kSecurePreferencesOfLinux);
+    write("Default", "Preferences",
+          preferences(JSONValue::Object{
+              {kA, extensionEntry(bundle)},
+              {kD, extensionEntry(unrelated)},
+              {kOther, extensionEntry(other)},
+              {kPDF, extensionEntry("/usr/lib/chromium/resources/pdf", "Chromium PDF Viewer")},
+              {std::string(31, 'b'), extensionEntry(copied)},
+              {std::string(31, 'b') + "q", extensionEntry(copied)},
+              {std::string(31, 'b') + "B", extensionEntry(copied)},
+              {std::string(32, 'f'), JSONValue(copied)},
+              {std::string(32, 'g'), JSONValue(JSONValue::Array{copied})},
+          }));
+    write("Profile 1", "Secure Preferences",
+          preferences(JSONValue::Object{{kB, extensionEntry(copied)}}));
+    write("Profile 1", "Preferences",
+          preferences(JSONValue::Object{
+              {kA, extensionEntry(bundle)},
+              {kC, extensionEntry(checkout)},
+              {kE, extensionEntry(kE + "/1.2.0_0", "VELLORA")},
+          }));
+    // Not profiles: no profile file, a hidden folder, a plain file.
+    const std::string chromeDirectory =
+        test::relativeToHome(home_, layout.paths.chromeUserDataDirectory());
+    home_.writeFile(chromeDirectory + "/Crashpad/settings.dat", "");
+    write(".Hidden", "Preferences",
+          preferences(JSONValue::Object{{kOther, extensionEntry(copied)}}));
+    home_.writeFile(chromeDirectory + "/Local State", "{}");
+
+    const ChromeExtensionDetector detector(layout.paths.chromeUserDataDirectory(), *fileSystem_,
+                                           layout.folders);
+    const std::vector<Candidate> expected{
+        {kA, "Default", bundle, "Vellora"},    {kA, "Profile 1", bundle, "Vellora"},
+        {kB, "Profile 1", copied, "Vellora"},  {kC, "Profile 1", checkout, "Vellora"},
+        {kD, "Default", unrelated, "vellora"}, {kE, "Profile 1", kE + "/1.2.0_0", "VELLORA"},
+    };
+    const std::vector<Candidate> candidates = detector.detectVelloraExtensions();
+    EXPECT_EQ(candidates, expected);
+    std::vector<int> ranks;
+    for (const Candidate& candidate : candidates)
+      ranks.push_back(ChromeExtensionDetector::rank(candidate, layout.folders).value_or(-1));
+    EXPECT_EQ(ranks, (std::vector<int>{0, 0, 1, 2, 3, 3}));
+    EXPECT_EQ(detector.detectVelloraExtensionIDs(), (IDs{kA, kB, kC, kD, kE}));
+  }
 }
 
 TEST_F(ChromeExtensionDetectorTest, withoutChromeThereIsNothing) {
@@ -96,9 +117,10 @@ TEST_F(ChromeExtensionDetectorTest, withoutChromeThereIsNothing) {
   EXPECT_TRUE(detector_.detectVelloraExtensionIDs().empty());
 
   // Chrome's folder exists but cannot be listed.
-  writeProfileFile(home_, "Default", "Preferences",
-                   preferences(JSONValue::Object{
-                       {kA, extensionEntry("/x/Vellora.app/Contents/Resources/extension")}}));
+  writeProfileFile(
+      home_, "Default", "Preferences",
+      preferences(JSONValue::Object{
+          {kA, extensionEntry(AppPaths::platformLayout("/x", {}).chromeExtensionDirectory())}}));
   test::FaultyFileSystem faulty(*fileSystem_);
   faulty.failOn(test::FaultyFileSystem::Operation::contentsOfDirectory, detector_.chromeDirectory(),
                 EACCES);
@@ -111,7 +133,7 @@ TEST_F(ChromeExtensionDetectorTest, withoutChromeThereIsNothing) {
 // Each row is the whole "Preferences" of one profile; a second profile always holds kB, to
 // show that a bad file costs only its own entries.
 TEST_F(ChromeExtensionDetectorTest, aBadProfileFileGivesNothingAndNeverStopsDetection) {
-  const std::string copied = "/Users/example/Library/Application Support/Vellora/Chrome Extension";
+  const std::string copied = AppPaths::platformLayout(home_.path(), {}).chromeExtensionDirectory();
   const std::string good = preferences(JSONValue::Object{{kA, extensionEntry(copied)}})
                                .serialized(JSONWriteOptions{.escapeSlashes = false});
   const std::string entry =
@@ -218,42 +240,68 @@ TEST_F(ChromeExtensionDetectorTest, namesAnUnpackedExtensionFromTheFolderItWasLo
   EXPECT_EQ(detector_.detectVelloraExtensionIDs(), IDs{kA});
 }
 
-TEST(ChromeExtensionDetectorRankTest, ranksByFolderThenByName) {
+// Each row gives the rank under the macOS and under the Linux folders; nothing means "not
+// ours". A folder of one layout means nothing special in the other.
+TEST(ChromeExtensionDetectorRankTest, ranksByTheLayoutsFoldersThenByName) {
   using Text = std::optional<std::string>;
+  using Rank = std::optional<int>;
   const struct {
     Text path;
     Text name;
-    std::optional<int> expected;
+    Rank macOSRank;
+    Rank linuxRank;
   } cases[] = {
-      {"/Applications/Vellora.app/Contents/Resources/extension", "Other", 0},
-      {"/Applications/Vellora.app/Contents/Resources/extension/", std::nullopt, 0},
-      {"/Applications/Vellora.app/Contents/Resources/extension/build", std::nullopt, 0},
-      {"/Applications/MyVellora.app/Contents/Resources/extension", std::nullopt, std::nullopt},
-      {"/Users/example/Library/Application Support/Vellora/Chrome Extension", "Other", 1},
-      {"/Users/ÉMILE/LIBRARY/APPLICATION SUPPORT/VELLORA/CHROME EXTENSION", std::nullopt, 1},
-      {"/Users/example/Library/Application Support/Vellora/Chrome Extensions", "Vellora", 3},
-      {"/Users/example/src/Vellora/apps/extension/dist", std::nullopt, 2},
-      {"/Users/example/src/vellora/apps/extension/dist/chrome", std::nullopt, 2},
-      {"/Users/example/src/vellora/apps/extension/distribution", std::nullopt, std::nullopt},
+      {"/Applications/Vellora.app/Contents/Resources/extension", "Other", 0, std::nullopt},
+      {"/Applications/Vellora.app/Contents/Resources/extension/", std::nullopt, 0, std::nullopt},
+      {"/Applications/Vellora.app/Contents/Resources/extension/build", "Vellora", 0, 3},
+      {"/Applications/MyVellora.app/Contents/Resources/extension", std::nullopt, std::nullopt,
+       std::nullopt},
+      {"/Users/example/Library/Application Support/Vellora/Chrome Extension", "Other", 1, 1},
+      {"/Users/ÉMILE/LIBRARY/APPLICATION SUPPORT/VELLORA/CHROME EXTENSION", std::nullopt, 1, 1},
+      {"/Users/example/Library/Application Support/Vellora/Chrome Extensions", "Vellora", 3, 3},
+      {"/Users/example/src/Vellora/apps/extension/dist", std::nullopt, 2, 2},
+      {"/Users/example/src/vellora/apps/extension/dist/chrome", std::nullopt, 2, 2},
+      {"/Users/example/src/vellora/apps/extension/distribution", std::nullopt, std::nullopt,
+       std::nullopt},
+      // Installed under a prefix, and the companion's copy wherever XDG_DATA_HOME puts it.
+      {"/usr/share/vellora/extension", "Other", std::nullopt, 0},
+      {"/opt/Vellora/share/Vellora/extension/", std::nullopt, std::nullopt, 0},
+      {"/usr/local/share/vellora/extensions", std::nullopt, std::nullopt, std::nullopt},
+      {"/usr/share/myvellora/extension", std::nullopt, std::nullopt, std::nullopt},
+      {"/home/example/.local/share/Vellora/Chrome Extension", "Other", std::nullopt, 1},
+      {"/data/ÉMILE/VELLORA/CHROME EXTENSION/", std::nullopt, std::nullopt, 1},
+      {"/home/example/.local/share/Vellora/Chrome Extension 2", "Vellora", 3, 3},
       // A path matching two folders takes the better rank.
       {"/Users/x/Library/Application Support/Vellora/Chrome Extension/vellora/apps/extension/dist",
-       std::nullopt, 1},
-      {"/src/vellora/apps/extension/dist/Vellora.app/Contents/Resources/extension", std::nullopt,
-       0},
-      {"/tmp/vellora", "VELLORA", 3},
-      {"/tmp/vellora", "vellora", 3},
-      {"/tmp/vellora", std::nullopt, std::nullopt},
-      {"/tmp/vellora", "Vellora ", std::nullopt},
-      {"/tmp/vellora", "Vellorá", std::nullopt},
-      {"/tmp/vellora", "\xef\xbc\xb6\xef\xbd\x85llora", std::nullopt},  // full-width "Ve"
-      {std::nullopt, "VELLORA", 2},
-      {std::nullopt, "Other", std::nullopt},
-      {std::nullopt, std::nullopt, std::nullopt},
+       std::nullopt, 1, 1},
+      {"/src/vellora/apps/extension/dist/Vellora.app/Contents/Resources/extension", std::nullopt, 0,
+       2},
+      {"/home/x/.local/share/Vellora/Chrome Extension/usr/share/vellora/extension", std::nullopt,
+       std::nullopt, 0},
+      {"/tmp/vellora", "VELLORA", 3, 3},
+      {"/tmp/vellora", "vellora", 3, 3},
+      {"/tmp/vellora", std::nullopt, std::nullopt, std::nullopt},
+      {"/tmp/vellora", "Vellora ", std::nullopt, std::nullopt},
+      {"/tmp/vellora", "Vellorá", std::nullopt, std::nullopt},
+      {"/tmp/vellora", "\xef\xbc\xb6\xef\xbd\x85llora", std::nullopt,
+       std::nullopt},  // full-width "Ve"
+      {std::nullopt, "VELLORA", 2, 2},
+      {std::nullopt, "Other", std::nullopt, std::nullopt},
+      {std::nullopt, std::nullopt, std::nullopt, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path.value_or("(no path)") + " / " + c.name.value_or("(no name)"));
-    EXPECT_EQ(ChromeExtensionDetector::rank(Candidate{kA, "Default", c.path, c.name}), c.expected);
+    const Candidate candidate{kA, "Default", c.path, c.name};
+    EXPECT_EQ(ChromeExtensionDetector::rank(candidate, ChromeExtensionFolders::macOSLayout()),
+              c.macOSRank);
+    EXPECT_EQ(ChromeExtensionDetector::rank(candidate, ChromeExtensionFolders::linuxLayout()),
+              c.linuxRank);
   }
+  // Without folders, the platform's.
+  const Candidate copied{kA, "Default",
+                         AppPaths::platformLayout("/home/example", {}).chromeExtensionDirectory(),
+                         std::nullopt};
+  EXPECT_EQ(ChromeExtensionDetector::rank(copied), 1);
 }
 
 }  // namespace

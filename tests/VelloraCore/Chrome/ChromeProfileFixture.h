@@ -46,23 +46,32 @@ inline JSONValue preferences(JSONValue settings) {
 inline const std::string kSecurePreferencesOfLinux =
     R"({"protection":{"super_mac":"B613679A0814D9EC772F95D778C35FC5FF1697C493715653C6C712144292C5AD"}})";
 
+// A path inside HOME, relative to HOME.
+inline std::string relativeToHome(const TemporaryDirectory& home, const std::string& path) {
+  return path.substr(home.path().size() + 1);
+}
+
 // Chrome's user data directory of the platform's layout, relative to HOME.
 inline std::string chromeDirectoryInHome(const TemporaryDirectory& home) {
-  return AppPaths::platformLayout(home.path(), {})
-      .chromeUserDataDirectory()
-      .substr(home.path().size() + 1);
+  return relativeToHome(home, AppPaths::platformLayout(home.path(), {}).chromeUserDataDirectory());
 }
 
-// Writes a profile file: <Chrome's user data directory>/<profile>/<file>.
+// Writes a profile file: <Chrome's user data directory>/<profile>/<file>, in the platform's
+// layout unless `paths` names another.
 inline std::string writeProfileFile(const TemporaryDirectory& home, const std::string& profile,
-                                    const std::string& file, const std::string& contents) {
-  return home.writeFile(chromeDirectoryInHome(home) + "/" + profile + "/" + file, contents);
+                                    const std::string& file, const std::string& contents,
+                                    std::optional<AppPaths> paths = std::nullopt) {
+  const std::string chromeDirectory =
+      paths ? relativeToHome(home, paths->chromeUserDataDirectory()) : chromeDirectoryInHome(home);
+  return home.writeFile(chromeDirectory + "/" + profile + "/" + file, contents);
 }
 
 inline std::string writeProfileFile(const TemporaryDirectory& home, const std::string& profile,
-                                    const std::string& file, const JSONValue& contents) {
+                                    const std::string& file, const JSONValue& contents,
+                                    std::optional<AppPaths> paths = std::nullopt) {
   return writeProfileFile(home, profile, file,
-                          contents.serialized(JSONWriteOptions{.escapeSlashes = false}));
+                          contents.serialized(JSONWriteOptions{.escapeSlashes = false}),
+                          std::move(paths));
 }
 
 // An extension folder with a manifest.json naming the extension; returns the folder.

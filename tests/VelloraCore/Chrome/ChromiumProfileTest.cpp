@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <sstream>
 
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Chrome/ChromeExtensionDetector.h"
@@ -13,27 +11,16 @@
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "tests/VelloraCore/Chrome/ChromeProfileFixture.h"
+#include "tests/support/Chromium.h"
 
 namespace vellora {
 namespace {
 
 using namespace std::chrono_literals;
 
-std::optional<std::string> findChromium(const FileSystem& fileSystem) {
-  if (fileSystem.isExecutableFile("/usr/bin/chromium")) return "/usr/bin/chromium";
-  const char* path = std::getenv("PATH");
-  std::istringstream directories(path ? path : "");
-  for (std::string directory; std::getline(directories, directory, ':');) {
-    if (directory.empty()) continue;
-    const std::string candidate = directory + "/chromium";
-    if (fileSystem.isExecutableFile(candidate)) return candidate;
-  }
-  return std::nullopt;
-}
-
 TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   auto fileSystem = makePosixFileSystem();
-  const std::optional<std::string> chromium = findChromium(*fileSystem);
+  const std::optional<std::string> chromium = test::findChromium(*fileSystem);
   if (!chromium) GTEST_SKIP() << "chromium is not installed";
 
   test::TemporaryDirectory home;
@@ -41,7 +28,7 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   const std::string chromeDirectory = paths.chromeUserDataDirectory();
   // One copy where the companion puts it, one in a folder recognised by nothing but its name.
   const std::string copied = test::writeExtensionFolder(
-      home, "Library/Application Support/Vellora/Chrome Extension", "Vellora");
+      home, test::relativeToHome(home, paths.chromeExtensionDirectory()), "Vellora");
   const std::string unrelated = test::writeExtensionFolder(home, "Downloads/Test Build", "Vellora");
   fileSystem->createDirectories(chromeDirectory);
 
@@ -49,18 +36,8 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   // profile files, so the child's exit is the event to wait for.
   ProcessLaunchOptions options;
   options.executablePath = *chromium;
-  options.arguments = {"--headless",
-                       "--no-sandbox",
-                       "--disable-gpu",
-                       "--disable-quic",
-                       "--no-first-run",
-                       "--disable-background-networking",
-                       "--disable-component-update",
-                       "--disable-sync",
-                       "--user-data-dir=" + chromeDirectory,
-                       "--load-extension=" + copied + "," + unrelated,
-                       "--dump-dom",
-                       "about:blank"};
+  options.arguments = test::chromiumArguments(chromeDirectory, {copied, unrelated});
+  options.arguments.insert(options.arguments.end(), {"--dump-dom", "about:blank"});
   options.environment = {{"HOME", home.path()}, {"PATH", "/usr/bin:/bin"}};
   options.standardOutput = StreamMode::nullDevice;
   options.standardError = StreamMode::nullDevice;
@@ -73,7 +50,8 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
   ASSERT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::exited, 0}));
   ASSERT_TRUE(fileSystem->isRegularFile(chromeDirectory + "/Default/Preferences"));
 
-  const ChromeExtensionDetector detector(chromeDirectory, *fileSystem);
+  const ChromeExtensionDetector detector(chromeDirectory, *fileSystem,
+                                         ChromeExtensionFolders::linuxLayout());
   const std::vector<ChromeExtensionCandidate> candidates = detector.detectVelloraExtensions();
   ASSERT_EQ(candidates.size(), 2u);
   const struct {
@@ -86,7 +64,7 @@ TEST(ChromiumProfileTest, detectsAnExtensionLoadedIntoRealChromium) {
     EXPECT_EQ(candidates[i].profileName, "Default");
     EXPECT_EQ(candidates[i].path, expected[i].path);
     EXPECT_EQ(candidates[i].name, "Vellora");
-    EXPECT_EQ(ChromeExtensionDetector::rank(candidates[i]), expected[i].rank);
+    EXPECT_EQ(ChromeExtensionDetector::rank(candidates[i], detector.folders()), expected[i].rank);
   }
   EXPECT_NE(candidates[0].id, candidates[1].id);
   EXPECT_EQ(detector.detectVelloraExtensionIDs().size(), 2u);
