@@ -24,6 +24,7 @@ class ProcessLauncher;
 // What the companion is built from; the composition root makes the real ones.
 struct CompanionServices {
   Desktop& desktop;
+  // Must outlive the companion and every completion it hands to the desktop.
   Dispatch& dispatch;
   // Shared with the worker queue: must be usable from any thread.
   FileSystem& fileSystem;
