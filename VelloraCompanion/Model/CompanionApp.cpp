@@ -99,23 +99,24 @@ void CompanionApp::showSetupWindow() {
   if (!setupWindow_) setupWindow_ = desktop_.createWelcomeWindow();
   desktop_.setActivationPolicy(ActivationPolicy::regular);
   if (!latestHealth_) latestHealth_ = currentHealth();
-  desktop_.setWelcomeContent(
-      *setupWindow_,
-      makeWelcomeContent(*latestHealth_, isRefreshingStatus_, isRepairingBrowserConnection_));
+  desktop_.setWelcomeContent(*setupWindow_, makeWelcomeContent(*latestHealth_, isRefreshingStatus_,
+                                                               isRepairingBrowserConnection_));
   desktop_.presentWindow(*setupWindow_);
 }
 
 void CompanionApp::showWelcomeContentIfOpen(const CompanionHealth& health) {
   if (!setupWindow_) return;
-  desktop_.setWelcomeContent(
-      *setupWindow_, makeWelcomeContent(health, isRefreshingStatus_, isRepairingBrowserConnection_));
+  desktop_.setWelcomeContent(*setupWindow_, makeWelcomeContent(health, isRefreshingStatus_,
+                                                               isRepairingBrowserConnection_));
 }
 
 void CompanionApp::showAlert(const std::string& messageText, const std::string& informativeText) {
   desktop_.runAlert(Alert{messageText, informativeText, {"OK"}});
 }
 
-CompanionHealth CompanionApp::currentHealth() { return checks_.currentHealth(); }
+CompanionHealth CompanionApp::currentHealth() {
+  return checks_.currentHealth();
+}
 
 std::string CompanionApp::prepareExtensionFolder() {
   return vellora::prepareExtensionFolder(fileSystem_, checks_.paths(), desktop_.resourceDirectory(),
@@ -159,9 +160,8 @@ void CompanionApp::installNativeHost() {
   std::shared_ptr<CompanionApp> self = shared_from_this();
   dispatch_.postToWorker([self, check] {
     NativeHostInstallOutcome outcome = self->checks_.performNativeHostInstall();
-    self->dispatch_.postToMain([self, check, outcome = std::move(outcome)] {
-      self->applyInstallOutcome(check, outcome);
-    });
+    self->dispatch_.postToMain(
+        [self, check, outcome = std::move(outcome)] { self->applyInstallOutcome(check, outcome); });
   });
 }
 
@@ -215,7 +215,9 @@ void CompanionApp::handleStatusTimeout(std::uint64_t check, const std::string& m
 
 // Commands that send the user somewhere.
 
-void CompanionApp::openSetupGuide() { showSetupWindow(); }
+void CompanionApp::openSetupGuide() {
+  showSetupWindow();
+}
 
 void CompanionApp::openChromeExtensions() {
   // The address is a constant that always forms a URL, so the "could not create the extensions
@@ -262,6 +264,8 @@ void CompanionApp::showExtensionFolder() {
   if (choice == 1) desktop_.revealInFileViewer(folder);
 }
 
-void CompanionApp::openCodexInChrome() { desktop_.openURL(std::string(kCodexPageURL)); }
+void CompanionApp::openCodexInChrome() {
+  desktop_.openURL(std::string(kCodexPageURL));
+}
 
 }  // namespace vellora

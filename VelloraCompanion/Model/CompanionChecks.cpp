@@ -27,8 +27,8 @@ std::optional<std::string> nonEmptyVariable(const Environment& environment,
 }  // namespace
 
 CompanionChecks::CompanionChecks(FileSystem& fileSystem, ProcessLauncher& launcher,
-                                 Environment environment, std::string homeDirectory,
-                                 AppPaths paths, std::optional<std::string> executablePath,
+                                 Environment environment, std::string homeDirectory, AppPaths paths,
+                                 std::optional<std::string> executablePath,
                                  ShellCodexPathResolver shellCodexPathResolver, Sleep sleep)
     : fileSystem_(&fileSystem),
       launcher_(&launcher),
@@ -39,7 +39,8 @@ CompanionChecks::CompanionChecks(FileSystem& fileSystem, ProcessLauncher& launch
       shellCodexPathResolver_(std::move(shellCodexPathResolver)),
       sleep_(std::move(sleep)) {}
 
-CompanionHealth CompanionChecks::measureRefresh(std::optional<bool> previouslyReady) const noexcept {
+CompanionHealth CompanionChecks::measureRefresh(
+    std::optional<bool> previouslyReady) const noexcept {
   const std::vector<std::string> ids = sampleExtensionIDs(previouslyReady);
   refreshManifestIfNeeded(ids);
   return computeHealth(ids);
@@ -121,7 +122,8 @@ HealthState CompanionChecks::nativeHostHealth(const std::vector<std::string>& ex
 }
 
 std::string CompanionChecks::nativeHostExecutableURL() const {
-  if (std::optional<std::string> path = nonEmptyVariable(environment_, "VELLORA_NATIVE_HOST_PATH")) {
+  if (std::optional<std::string> path =
+          nonEmptyVariable(environment_, "VELLORA_NATIVE_HOST_PATH")) {
     return *path;
   }
   if (!executablePath_ || executablePath_->empty()) {

@@ -38,7 +38,9 @@ void EventLoopDispatch::postToMain(Task task) {
   wakeUp_.notify_one();
 }
 
-void EventLoopDispatch::postToWorker(Task task) { worker_.post(std::move(task)); }
+void EventLoopDispatch::postToWorker(Task task) {
+  worker_.post(std::move(task));
+}
 
 std::unique_ptr<ScheduledWork> EventLoopDispatch::postToMainAfter(Seconds delay, Task task) {
   auto item = std::make_shared<Delayed>();

@@ -91,8 +91,7 @@ std::string prepareExtensionFolder(FileSystem& fileSystem, const AppPaths& paths
   throw CompanionInstallError(CompanionInstallError::Case::missingBundledExtension);
 }
 
-std::optional<std::string> findExtensionFolder(const FileSystem& fileSystem,
-                                               const AppPaths& paths,
+std::optional<std::string> findExtensionFolder(const FileSystem& fileSystem, const AppPaths& paths,
                                                const std::string& currentDirectory) noexcept {
   try {
     if (auto copied = folderWithManifest(fileSystem, paths.chromeExtensionDirectory())) {

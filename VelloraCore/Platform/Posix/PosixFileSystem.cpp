@@ -195,7 +195,8 @@ class PosixFileSystem final : public FileSystem {
   }
 
   void moveItem(const std::string& from, const std::string& to) override {
-    if (::rename(from.c_str(), to.c_str()) != 0) throw FileSystemError("Could not move", from, errno);
+    if (::rename(from.c_str(), to.c_str()) != 0)
+      throw FileSystemError("Could not move", from, errno);
   }
 
   std::string resolvingSymlinks(const std::string& path) const override {
