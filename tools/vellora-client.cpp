@@ -25,6 +25,7 @@
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "VelloraCore/Protocol/NativeMessageIO.h"
 #include "tools/ChromeCommands.h"
+#include "tools/CompanionCommands.h"
 
 namespace {
 
@@ -51,6 +52,11 @@ commands:
                               given extension IDs (default: the IDs detected in Chrome)
   detect [--chrome-directory DIR]
                               list the extension copies found in Chrome's profiles
+  status [--json]             check the setup as the companion's refresh does (and write the
+                              host manifest when the extension is found), then print the
+                              health, the three setup steps and the extension folder
+  fix                         repair the browser connection as the companion does and print
+                              the health afterwards
 options:
   --host PATH                 the host program (default: vellora-native-host beside this one)
   --origin ORIGIN             the argument the host is started with (an extension origin)
@@ -249,6 +255,13 @@ int main(int argc, char** argv) {
       return vellora::runInstallCommand(options->arguments, options->hostPath);
     }
     if (options->command == "detect") return vellora::runDetectCommand(options->arguments);
+    // The host beside this program, as the companion finds it beside its own executable.
+    if (options->command == "status") {
+      return vellora::runStatusCommand(options->arguments, vellora::currentExecutablePath());
+    }
+    if (options->command == "fix") {
+      return vellora::runFixCommand(options->arguments, vellora::currentExecutablePath());
+    }
     if (options->command == "send") {
       std::vector<NativeEnvelope> requests;
       for (const std::string& text : options->arguments) requests.push_back(requestFromJSON(text));
