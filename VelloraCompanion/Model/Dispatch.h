@@ -28,7 +28,8 @@ class Dispatch {
   virtual void postToMain(Task task) = 0;
   // Runs `task` on the worker queue, after every task posted there before it. Any thread.
   virtual void postToWorker(Task task) = 0;
-  // Runs `task` on the main thread once `delay` has passed, unless it is cancelled first.
+  // Runs `task` on the main thread once `delay` has passed, unless it is cancelled first. Called
+  // on the main thread.
   virtual std::unique_ptr<ScheduledWork> postToMainAfter(Seconds delay, Task task) = 0;
 };
 

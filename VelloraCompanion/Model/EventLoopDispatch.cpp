@@ -1,23 +1,24 @@
 #include "VelloraCompanion/Model/EventLoopDispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 namespace vellora {
 
-// A delayed item. Only the main thread runs or cancels it, so `cancelled` needs no lock; the
-// list that holds it is guarded by the dispatch's mutex.
+// A delayed item; the list that holds it is guarded by the dispatch's mutex, and a handle may
+// cancel it from any thread.
 struct EventLoopDispatch::Delayed {
   TimePoint due;
   Task task;
-  bool cancelled = false;
+  std::atomic<bool> cancelled{false};
 };
 
 namespace {
 
 class DelayedHandle final : public ScheduledWork {
  public:
-  explicit DelayedHandle(std::weak_ptr<void> item, bool* cancelled)
+  DelayedHandle(std::weak_ptr<void> item, std::atomic<bool>* cancelled)
       : item_(std::move(item)), cancelled_(cancelled) {}
   void cancel() noexcept override {
     if (std::shared_ptr<void> alive = item_.lock()) *cancelled_ = true;
@@ -25,7 +26,7 @@ class DelayedHandle final : public ScheduledWork {
 
  private:
   std::weak_ptr<void> item_;
-  bool* cancelled_;
+  std::atomic<bool>* cancelled_;
 };
 
 }  // namespace
@@ -74,7 +75,7 @@ void EventLoopDispatch::run() {
           stopping_ = false;
           return;
         }
-        std::erase_if(delayed_, [](const auto& item) { return item->cancelled; });
+        std::erase_if(delayed_, [](const auto& item) { return item->cancelled.load(); });
         if (!tasks_.empty()) {
           task = std::move(tasks_.front());
           tasks_.pop_front();

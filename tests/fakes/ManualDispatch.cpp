@@ -27,7 +27,7 @@ void ManualDispatch::postToWorker(Task task) {
 }
 
 std::unique_ptr<ScheduledWork> ManualDispatch::postToMainAfter(Seconds delay, Task task) {
-  auto item = std::make_shared<Delayed>(Delayed{delay, std::move(task)});
+  auto item = std::make_shared<Delayed>(delay, std::move(task));
   std::lock_guard lock(mutex_);
   delayed_.push_back(item);
   return std::make_unique<Handle>(item);
@@ -69,13 +69,13 @@ std::size_t ManualDispatch::pendingWorker() const {
 }
 
 void ManualDispatch::dropSettled() {
-  std::erase_if(delayed_, [](const auto& item) { return item->cancelled; });
+  std::erase_if(delayed_, [](const auto& item) { return item->cancelled.load(); });
 }
 
 std::size_t ManualDispatch::pendingDelayed() const {
   std::lock_guard lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(delayed_.begin(), delayed_.end(),
-                                                [](const auto& item) { return !item->cancelled; }));
+  return static_cast<std::size_t>(std::count_if(
+      delayed_.begin(), delayed_.end(), [](const auto& item) { return !item->cancelled.load(); }));
 }
 
 std::optional<Seconds> ManualDispatch::nextDelay() const {

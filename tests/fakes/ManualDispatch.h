@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "VelloraCompanion/Model/Dispatch.h"
 
@@ -36,9 +38,10 @@ class ManualDispatch final : public Dispatch {
 
  private:
   struct Delayed {
+    Delayed(Seconds d, Task t) : delay(d), task(std::move(t)) {}
     Seconds delay;
     Task task;
-    bool cancelled = false;
+    std::atomic<bool> cancelled{false};
   };
   class Handle;
 
