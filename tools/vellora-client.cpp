@@ -25,6 +25,7 @@
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "VelloraCore/Protocol/NativeMessageIO.h"
 #include "tools/ChromeCommands.h"
+#include "tools/CompanionCommands.h"
 
 namespace {
 
@@ -53,6 +54,11 @@ commands:
                               list the extension copies found in Chrome's profiles
   paths                       print where the data, the extension copy and Chrome's host
                               manifest go for this user
+  status [--json]             check the setup as the companion's refresh does (and write the
+                              host manifest when the extension is found), then print the
+                              health, the three setup steps and the extension folder
+  fix                         repair the browser connection as the companion does and print
+                              the health afterwards
 options:
   --host PATH                 the host program (default: vellora-native-host beside this one)
   --origin ORIGIN             the argument the host is started with (an extension origin)
@@ -252,6 +258,13 @@ int main(int argc, char** argv) {
     }
     if (options->command == "detect") return vellora::runDetectCommand(options->arguments);
     if (options->command == "paths") return vellora::runPathsCommand(options->arguments);
+    // The host beside this program, as the companion finds it beside its own executable.
+    if (options->command == "status") {
+      return vellora::runStatusCommand(options->arguments, vellora::currentExecutablePath());
+    }
+    if (options->command == "fix") {
+      return vellora::runFixCommand(options->arguments, vellora::currentExecutablePath());
+    }
     if (options->command == "send") {
       std::vector<NativeEnvelope> requests;
       for (const std::string& text : options->arguments) requests.push_back(requestFromJSON(text));

@@ -55,6 +55,10 @@ class FileSystem {
   virtual void copyTree(const std::string& from, const std::string& to) = 0;
   // Removes a file or folder tree; a missing path is not an error.
   virtual void removeTree(const std::string& path) = 0;
+  // Renames a file or folder within one file system in one step. Whatever is at `to` is
+  // replaced when it is a file, or an empty folder and `from` is a folder; anything else there
+  // makes the move fail.
+  virtual void moveItem(const std::string& from, const std::string& to) = 0;
 
   // This process's current working directory, absolute.
   virtual std::string currentDirectory() const = 0;

@@ -44,11 +44,17 @@ void FaultyFileSystem::createDirectories(const std::string& path) {
 }
 
 void FaultyFileSystem::copyTree(const std::string& from, const std::string& to) {
+  failIfChosen(Operation::copyTree, from);
   base_.copyTree(from, to);
 }
 
 void FaultyFileSystem::removeTree(const std::string& path) {
   base_.removeTree(path);
+}
+
+void FaultyFileSystem::moveItem(const std::string& from, const std::string& to) {
+  failIfChosen(Operation::moveItem, from);
+  base_.moveItem(from, to);
 }
 
 std::string FaultyFileSystem::resolvingSymlinks(const std::string& path) const {

@@ -15,7 +15,14 @@ namespace vellora::test {
 // permission would, and change nothing.
 class FaultyFileSystem final : public FileSystem {
  public:
-  enum class Operation { readFile, writeFileAtomically, createDirectories, contentsOfDirectory };
+  enum class Operation {
+    readFile,
+    writeFileAtomically,
+    createDirectories,
+    contentsOfDirectory,
+    copyTree,  // matched on the source path
+    moveItem,  // matched on the source path
+  };
 
   explicit FaultyFileSystem(FileSystem& base) : base_(base) {}
 
@@ -35,6 +42,7 @@ class FaultyFileSystem final : public FileSystem {
   void copyTree(const std::string& from, const std::string& to) override;
   void removeTree(const std::string& path) override;
   std::string currentDirectory() const override { return base_.currentDirectory(); }
+  void moveItem(const std::string& from, const std::string& to) override;
   std::string resolvingSymlinks(const std::string& path) const override;
 
  private:

@@ -215,6 +215,11 @@ class PosixFileSystem final : public FileSystem {
     return buffer;
   }
 
+  void moveItem(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0)
+      throw FileSystemError("Could not move", from, errno);
+  }
+
   std::string resolvingSymlinks(const std::string& path) const override {
     std::string standardized = standardizedPath(path);
     // Resolve the longest existing prefix, then append what does not exist yet.

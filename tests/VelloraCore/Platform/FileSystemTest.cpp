@@ -126,6 +126,18 @@ TEST_F(PosixFileSystemTest, createsCopiesAndRemovesTrees) {
   EXPECT_THROW(fileSystem_->createDirectories(home_ / "plain/sub"), FileSystemError);
 }
 
+TEST_F(PosixFileSystemTest, movesFilesAndFoldersButNeverOverAFullFolder) {
+  home_.writeFile("new/manifest.json", "new");
+  home_.writeFile("old/manifest.json", "old");
+  EXPECT_THROW(fileSystem_->moveItem(home_ / "new", home_ / "old"), FileSystemError);
+  EXPECT_EQ(fileSystem_->readFile(home_ / "old/manifest.json", 10), "old");
+  fileSystem_->moveItem(home_ / "old", home_ / "previous");
+  fileSystem_->moveItem(home_ / "new", home_ / "old");
+  EXPECT_EQ(fileSystem_->readFile(home_ / "old/manifest.json", 10), "new");
+  EXPECT_FALSE(fileSystem_->fileExists(home_ / "new"));
+  EXPECT_THROW(fileSystem_->moveItem(home_ / "missing", home_ / "elsewhere"), FileSystemError);
+}
+
 TEST_F(PosixFileSystemTest, resolvesLinksEvenBelowMissingComponents) {
   fileSystem_->createDirectories(home_ / "real/dir");
   ASSERT_EQ(::symlink((home_ / "real").c_str(), (home_ / "alias").c_str()), 0);

@@ -1,0 +1,271 @@
+#include "VelloraCompanion/Model/CompanionApp.h"
+
+#include <utility>
+
+#include "VelloraCompanion/Model/CompanionHealthRules.h"
+#include "VelloraCompanion/Model/ExtensionFolder.h"
+#include "VelloraCompanion/Model/StatusMenu.h"
+#include "VelloraCompanion/Model/WelcomeContent.h"
+#include "VelloraCore/Platform/FileSystem.h"
+
+namespace vellora {
+
+namespace {
+
+constexpr const char* kCopiedAddressSentence =
+    "\n\nThe address was copied. Open Chrome and paste it in the address bar.";
+
+}  // namespace
+
+std::shared_ptr<CompanionApp> CompanionApp::create(CompanionServices services) {
+  return std::shared_ptr<CompanionApp>(new CompanionApp(std::move(services)));
+}
+
+CompanionApp::CompanionApp(CompanionServices services)
+    : desktop_(services.desktop),
+      dispatch_(services.dispatch),
+      fileSystem_(services.fileSystem),
+      currentDirectory_(std::move(services.currentDirectory)),
+      checks_(services.fileSystem, services.launcher, std::move(services.environment),
+              std::move(services.homeDirectory), std::move(services.paths),
+              services.desktop.executablePath(), std::move(services.shellCodexPathResolver),
+              std::move(services.sleep)) {}
+
+// Application events.
+
+void CompanionApp::applicationDidFinishLaunching() {
+  // Both failures show up later, in the checks or in "Show Extension Folder Path".
+  try {
+    checks_.paths().ensureApplicationDirectories(fileSystem_);
+  } catch (...) {
+  }
+  try {
+    prepareExtensionFolder();
+  } catch (...) {
+  }
+  hasStatusItem_ = desktop_.installStatusItem(StatusItemAppearance{});
+  desktop_.setApplicationIcon(AppIcon{});
+  latestHealth_ = launchHealth();
+  rebuildStatusMenu();
+  // Queued so that launching returns first.
+  std::weak_ptr<CompanionApp> weak = weak_from_this();
+  dispatch_.postToMain([weak] {
+    if (std::shared_ptr<CompanionApp> self = weak.lock()) {
+      self->showSetupWindow();
+      self->refreshStatus();
+    }
+  });
+}
+
+bool CompanionApp::applicationShouldHandleReopen(bool /*hasVisibleWindows*/) {
+  showSetupWindow();
+  return true;
+}
+
+void CompanionApp::windowWillClose(std::optional<Desktop::WindowID> window) {
+  if (window != setupWindow_) return;
+  setupWindow_.reset();
+  desktop_.setActivationPolicy(ActivationPolicy::accessory);
+}
+
+void CompanionApp::perform(CompanionAction action) {
+  switch (action) {
+    case CompanionAction::openSetupGuide:
+      return openSetupGuide();
+    case CompanionAction::installNativeHost:
+      return installNativeHost();
+    case CompanionAction::openChromeExtensions:
+      return openChromeExtensions();
+    case CompanionAction::showExtensionFolder:
+      return showExtensionFolder();
+    case CompanionAction::refreshStatus:
+      return refreshStatus();
+    case CompanionAction::openCodexInChrome:
+      return openCodexInChrome();
+    case CompanionAction::quit:
+      return;
+  }
+}
+
+// The menu and the welcome window.
+
+void CompanionApp::rebuildStatusMenu(std::optional<CompanionHealth> health) {
+  if (!health) health = latestHealth_ ? *latestHealth_ : currentHealth();
+  latestHealth_ = health;
+  if (hasStatusItem_) desktop_.setStatusMenu(makeStatusMenu(*health));
+}
+
+void CompanionApp::showSetupWindow() {
+  if (!setupWindow_) setupWindow_ = desktop_.createWelcomeWindow();
+  desktop_.setActivationPolicy(ActivationPolicy::regular);
+  if (!latestHealth_) latestHealth_ = currentHealth();
+  desktop_.setWelcomeContent(*setupWindow_, makeWelcomeContent(*latestHealth_, isRefreshingStatus_,
+                                                               isRepairingBrowserConnection_));
+  desktop_.presentWindow(*setupWindow_);
+}
+
+void CompanionApp::showWelcomeContentIfOpen(const CompanionHealth& health) {
+  if (!setupWindow_) return;
+  desktop_.setWelcomeContent(*setupWindow_, makeWelcomeContent(health, isRefreshingStatus_,
+                                                               isRepairingBrowserConnection_));
+}
+
+void CompanionApp::showAlert(const std::string& messageText, const std::string& informativeText) {
+  desktop_.runAlert(Alert{messageText, informativeText, {"OK"}});
+}
+
+CompanionHealth CompanionApp::currentHealth() {
+  return checks_.currentHealth();
+}
+
+std::string CompanionApp::prepareExtensionFolder() {
+  return vellora::prepareExtensionFolder(fileSystem_, checks_.paths(), desktop_.resourceDirectory(),
+                                         currentDirectory_);
+}
+
+// Checks. Each check gets the next number; a result ends the busy state only when its number is
+// the one in progress, so a late result of a check that timed out cannot end a later check.
+
+void CompanionApp::refreshStatus() {
+  if (isRefreshingStatus_ || isRepairingBrowserConnection_) return;
+  const std::optional<bool> previouslyReady = previousExtensionState(latestHealth_);
+  isRefreshingStatus_ = true;
+  const std::uint64_t check = ++currentCheck_;
+  latestHealth_ = checkingHealth(latestHealth_);
+  showWelcomeContentIfOpen(*latestHealth_);
+  scheduleStatusTimeout(std::string(kRefreshTimeoutMessage));
+  std::shared_ptr<CompanionApp> self = shared_from_this();
+  dispatch_.postToWorker([self, check, previouslyReady] {
+    const CompanionHealth health = self->checks_.measureRefresh(previouslyReady);
+    self->dispatch_.postToMain([self, check, health] { self->finishStatusRefresh(check, health); });
+  });
+}
+
+void CompanionApp::finishStatusRefresh(std::uint64_t check, const CompanionHealth& health) {
+  endCheck(check);
+  // Even a late result is the newest measurement, so it is shown.
+  rebuildStatusMenu(health);
+  showWelcomeContentIfOpen(health);
+}
+
+void CompanionApp::installNativeHost() {
+  if (isRepairingBrowserConnection_ || isRefreshingStatus_) return;
+  isRepairingBrowserConnection_ = true;
+  const std::uint64_t check = ++currentCheck_;
+  if (setupWindow_) {
+    if (!latestHealth_) latestHealth_ = launchHealth();
+    showWelcomeContentIfOpen(*latestHealth_);
+  }
+  scheduleStatusTimeout(std::string(kRepairTimeoutMessage));
+  std::shared_ptr<CompanionApp> self = shared_from_this();
+  dispatch_.postToWorker([self, check] {
+    NativeHostInstallOutcome outcome = self->checks_.performNativeHostInstall();
+    self->dispatch_.postToMain(
+        [self, check, outcome = std::move(outcome)] { self->applyInstallOutcome(check, outcome); });
+  });
+}
+
+void CompanionApp::applyInstallOutcome(std::uint64_t check,
+                                       const NativeHostInstallOutcome& outcome) {
+  endCheck(check);
+  if (const auto* success = std::get_if<NativeHostInstallOutcome::Success>(&outcome.value)) {
+    rebuildStatusMenu(success->health);
+    showWelcomeContentIfOpen(success->health);
+    return;
+  }
+  if (setupWindow_) {
+    if (!latestHealth_) latestHealth_ = launchHealth();
+    showWelcomeContentIfOpen(*latestHealth_);
+  }
+  showAlert("Native Host Install Failed",
+            std::get<NativeHostInstallOutcome::Failure>(outcome.value).message);
+}
+
+bool CompanionApp::endCheck(std::uint64_t check) {
+  if (check != currentCheck_ || !(isRefreshingStatus_ || isRepairingBrowserConnection_)) {
+    return false;
+  }
+  if (statusTimeoutWorkItem_) statusTimeoutWorkItem_->cancel();
+  statusTimeoutWorkItem_.reset();
+  isRefreshingStatus_ = false;
+  isRepairingBrowserConnection_ = false;
+  return true;
+}
+
+void CompanionApp::scheduleStatusTimeout(const std::string& message) {
+  if (statusTimeoutWorkItem_) statusTimeoutWorkItem_->cancel();
+  std::weak_ptr<CompanionApp> weak = weak_from_this();
+  const std::uint64_t check = currentCheck_;
+  statusTimeoutWorkItem_ = dispatch_.postToMainAfter(kStatusTimeout, [weak, check, message] {
+    if (std::shared_ptr<CompanionApp> self = weak.lock()) self->handleStatusTimeout(check, message);
+  });
+}
+
+void CompanionApp::handleStatusTimeout(std::uint64_t check, const std::string& message) {
+  if (!(isRefreshingStatus_ || isRepairingBrowserConnection_) || check != currentCheck_) return;
+  isRefreshingStatus_ = false;
+  isRepairingBrowserConnection_ = false;
+  // The worker keeps running; its result is shown when it comes.
+  statusTimeoutWorkItem_.reset();
+  const CompanionHealth health = timeoutHealth(latestHealth_);
+  rebuildStatusMenu(health);
+  showWelcomeContentIfOpen(health);
+  showAlert("Status Check Timed Out", message);
+}
+
+// Commands that send the user somewhere.
+
+void CompanionApp::openSetupGuide() {
+  showSetupWindow();
+}
+
+void CompanionApp::openChromeExtensions() {
+  // The address is a constant that always forms a URL, so the "could not create the extensions
+  // address" case cannot arise here.
+  const std::optional<std::string> chrome =
+      desktop_.applicationLocation(std::string(kChromeBundleIdentifier));
+  if (!chrome) {
+    showExtensionsPageFallback("Google Chrome was not found.");
+    return;
+  }
+  std::weak_ptr<CompanionApp> weak = weak_from_this();
+  Dispatch* dispatch = &dispatch_;
+  desktop_.openURLsWithApplication(
+      {std::string(kExtensionsPageURL)}, *chrome,
+      [weak, dispatch](std::optional<std::string> error) {
+        // Any thread: only move to the main queue here.
+        if (!error) return;
+        dispatch->postToMain([weak] {
+          if (std::shared_ptr<CompanionApp> self = weak.lock()) {
+            self->showExtensionsPageFallback("Chrome did not open the extensions page.");
+          }
+        });
+      });
+}
+
+void CompanionApp::showExtensionsPageFallback(const std::string& message) {
+  desktop_.setClipboardText(std::string(kExtensionsPageURL));
+  showAlert("Open Chrome extensions", message + kCopiedAddressSentence);
+}
+
+void CompanionApp::showExtensionFolder() {
+  std::string folder;
+  try {
+    folder = prepareExtensionFolder();
+  } catch (const std::exception&) {
+    showAlert("Extension folder not found", "Build the extension again or reinstall Vellora.");
+    return;
+  }
+  desktop_.setClipboardText(folder);
+  const std::size_t choice = desktop_.runAlert(
+      Alert{"Chrome extension folder",
+            "Select this folder after choosing Load Unpacked in Chrome:\n\n" + folder,
+            {"OK", "Show in Finder"}});
+  if (choice == 1) desktop_.revealInFileViewer(folder);
+}
+
+void CompanionApp::openCodexInChrome() {
+  desktop_.openURL(std::string(kCodexPageURL));
+}
+
+}  // namespace vellora

@@ -1,0 +1,342 @@
+#include "VelloraCompanion/Model/CompanionApp.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "VelloraCompanion/Model/CompanionHealthRules.h"
+#include "tests/VelloraCompanion/Model/CompanionFixture.h"
+
+namespace vellora {
+namespace {
+
+using test::kExtensionA;
+
+constexpr HealthState r = HealthState::ready;
+constexpr HealthState u = HealthState::unknown;
+constexpr HealthState m = HealthState::missing;
+constexpr HealthState s = HealthState::starting;
+constexpr HealthState e = HealthState::error;
+
+class CompanionAppTest : public ::testing::Test, protected test::CompanionFixture {
+ protected:
+  // Launches and runs the queued start-up task: the window opens and a refresh starts.
+  std::shared_ptr<CompanionApp> launch() {
+    std::shared_ptr<CompanionApp> app = makeApp();
+    app->applicationDidFinishLaunching();
+    EXPECT_TRUE(dispatch_.runMain());
+    return app;
+  }
+  // Runs the pending check on the worker and shows its result.
+  void finishCheck() {
+    ASSERT_TRUE(dispatch_.runWorker());
+    ASSERT_TRUE(dispatch_.runMain());
+  }
+  const StatusMenu& menu() { return desktop_.menus.back(); }
+  const WelcomeContent& window() { return desktop_.lastWelcomeContent(); }
+};
+
+TEST_F(CompanionAppTest, launchShowsTheLaunchMenuThenOpensTheWindowAndStartsARefresh) {
+  std::shared_ptr<CompanionApp> app = makeApp();
+  app->applicationDidFinishLaunching();
+
+  EXPECT_TRUE(fileSystem().isDirectory(paths().workspaceDirectory()));
+  ASSERT_EQ(desktop_.statusItems.size(), 1u);
+  EXPECT_EQ(desktop_.statusItems[0].toolTip, "Vellora");
+  EXPECT_EQ(desktop_.statusItems[0].symbolName, "globe");
+  EXPECT_EQ(desktop_.statusItems[0].fallbackTitle, "WWW");
+  EXPECT_EQ(desktop_.icons, std::vector<AppIcon>{AppIcon{}});
+  EXPECT_EQ(desktop_.menus, std::vector<StatusMenu>{makeStatusMenu(launchHealth())});
+  EXPECT_EQ(app->latestHealth(), launchHealth());
+  // Nothing else happens until the queued start-up task runs.
+  EXPECT_TRUE(desktop_.windowsCreated.empty());
+  EXPECT_EQ(dispatch_.pendingWorker(), 0u);
+
+  ASSERT_TRUE(dispatch_.runMain());
+  EXPECT_EQ(desktop_.windowsCreated.size(), 1u);
+  EXPECT_EQ(desktop_.policies, std::vector<ActivationPolicy>{ActivationPolicy::regular});
+  EXPECT_EQ(desktop_.windowsPresented, desktop_.windowsCreated);
+  // The window first showed the launch health, then the checking health with busy buttons.
+  ASSERT_EQ(desktop_.welcomeContents.size(), 2u);
+  EXPECT_EQ(desktop_.welcomeContents[0].second, makeWelcomeContent(launchHealth(), false, false));
+  EXPECT_EQ(window(), makeWelcomeContent(test::health(r, s, s, s, s, s), true, false));
+  EXPECT_TRUE(app->isRefreshingStatus());
+  EXPECT_EQ(dispatch_.pendingWorker(), 1u);
+  EXPECT_EQ(dispatch_.nextDelay(), Seconds(20.0));
+  // The menu keeps the launch health while the check runs.
+  EXPECT_EQ(desktop_.menus.size(), 1u);
+}
+
+TEST_F(CompanionAppTest, aRefreshShowsItsResultAndEndsItsTimeOut) {
+  loadExtension(kExtensionA);
+  signIntoCodex();
+  std::shared_ptr<CompanionApp> app = launch();
+  finishCheck();
+
+  EXPECT_FALSE(app->isRefreshingStatus());
+  EXPECT_EQ(dispatch_.pendingDelayed(), 0u);
+  EXPECT_EQ(app->latestHealth(), test::allReady());
+  EXPECT_EQ(menu(), makeStatusMenu(test::allReady()));
+  EXPECT_EQ(window(), makeWelcomeContent(test::allReady(), false, false));
+  EXPECT_TRUE(window().openChromeButton);
+  EXPECT_TRUE(manifest());
+
+  // With the extension seen before, the next refresh samples 48 times and keeps ready fields.
+  app->refreshStatus();
+  EXPECT_EQ(window(), makeWelcomeContent(test::allReady(), true, false));
+  finishCheck();
+  EXPECT_EQ(sleeps().size(), 48u);
+}
+
+TEST_F(CompanionAppTest, onlyOneCheckRunsAtATime) {
+  std::shared_ptr<CompanionApp> app = launch();
+  const std::size_t contents = desktop_.welcomeContents.size();
+  app->refreshStatus();
+  app->installNativeHost();
+  app->perform(CompanionAction::refreshStatus);
+  EXPECT_EQ(dispatch_.pendingWorker(), 1u);
+  EXPECT_EQ(dispatch_.pendingDelayed(), 1u);
+  EXPECT_EQ(desktop_.welcomeContents.size(), contents);
+  finishCheck();
+
+  app->installNativeHost();
+  EXPECT_TRUE(app->isRepairingBrowserConnection());
+  app->installNativeHost();
+  app->refreshStatus();
+  EXPECT_EQ(dispatch_.pendingWorker(), 1u);
+  EXPECT_EQ(dispatch_.pendingDelayed(), 1u);
+  EXPECT_FALSE(app->isRefreshingStatus());
+}
+
+TEST_F(CompanionAppTest, aTimedOutCheckShowsItsLateResultWithoutEndingALaterCheck) {
+  loadExtension(kExtensionA);
+  std::shared_ptr<CompanionApp> app = launch();
+
+  // The first refresh times out.
+  ASSERT_TRUE(dispatch_.fireDelayed());
+  const CompanionHealth timedOut = test::health(r, u, u, e, e, u);
+  EXPECT_FALSE(app->isRefreshingStatus());
+  EXPECT_EQ(menu(), makeStatusMenu(timedOut));
+  EXPECT_EQ(window(), makeWelcomeContent(timedOut, false, false));
+  EXPECT_EQ(desktop_.alerts,
+            (std::vector<Alert>{{"Status Check Timed Out",
+                                 "Codex setup check timed out. Choose Refresh Status to try again.",
+                                 {"OK"}}}));
+
+  // A second refresh starts behind the first one's worker.
+  app->refreshStatus();
+  EXPECT_TRUE(app->isRefreshingStatus());
+  EXPECT_EQ(dispatch_.pendingWorker(), 2u);
+
+  // The first result arrives: it is shown, but the second check goes on with its time-out.
+  finishCheck();
+  const CompanionHealth firstResult = test::health(r, r, r, r, r, m);
+  EXPECT_EQ(app->latestHealth(), firstResult);
+  EXPECT_EQ(menu(), makeStatusMenu(firstResult));
+  EXPECT_EQ(window(), makeWelcomeContent(firstResult, true, false));
+  EXPECT_TRUE(app->isRefreshingStatus());
+  EXPECT_EQ(dispatch_.pendingDelayed(), 1u);
+  app->refreshStatus();
+  EXPECT_EQ(dispatch_.pendingWorker(), 1u);
+
+  // The second result ends the check.
+  finishCheck();
+  EXPECT_FALSE(app->isRefreshingStatus());
+  EXPECT_EQ(dispatch_.pendingDelayed(), 0u);
+  EXPECT_EQ(desktop_.alerts.size(), 1u);
+}
+
+TEST_F(CompanionAppTest, aRepairThatTimesOutSaysSo) {
+  std::shared_ptr<CompanionApp> app = launch();
+  finishCheck();
+  app->installNativeHost();
+  ASSERT_TRUE(dispatch_.fireDelayed());
+  EXPECT_FALSE(app->isRepairingBrowserConnection());
+  EXPECT_EQ(desktop_.alerts.back(),
+            (Alert{"Status Check Timed Out",
+                   "Browser connection repair timed out. Choose Fix Browser to try again.",
+                   {"OK"}}));
+  // Ready fields stay ready; the others become unknown or error.
+  EXPECT_EQ(app->latestHealth(), test::health(r, u, u, r, r, u));
+}
+
+TEST_F(CompanionAppTest, aSuccessfulRepairUpdatesMenuAndWindow) {
+  signIntoCodex();
+  environment()["VELLORA_EXTENSION_ID"] = kExtensionA;
+  std::shared_ptr<CompanionApp> app = launch();
+  finishCheck();
+  const std::size_t menus = desktop_.menus.size();
+
+  app->perform(CompanionAction::installNativeHost);
+  // The window shows the busy buttons for the health it had; the fields stay as they were.
+  EXPECT_EQ(window(), makeWelcomeContent(*app->latestHealth(), false, true));
+  EXPECT_EQ(window().fixBrowserButton.title, "Fixing...");
+  finishCheck();
+
+  EXPECT_FALSE(app->isRepairingBrowserConnection());
+  EXPECT_EQ(dispatch_.pendingDelayed(), 0u);
+  EXPECT_EQ(desktop_.menus.size(), menus + 1);
+  EXPECT_EQ(app->latestHealth(), test::allReady());
+  EXPECT_EQ(window(), makeWelcomeContent(test::allReady(), false, false));
+  EXPECT_EQ(manifest()->allowedOrigins,
+            std::vector<std::string>{NativeHostManifest::origin(kExtensionA)});
+  EXPECT_TRUE(desktop_.alerts.empty());
+}
+
+TEST_F(CompanionAppTest, aFailedRepairKeepsTheMenuAndShowsTheAlert) {
+  environment()["VELLORA_EXTENSION_ID"] = "not-an-id";
+  std::shared_ptr<CompanionApp> app = launch();
+  finishCheck();
+  const std::size_t menus = desktop_.menus.size();
+  const CompanionHealth before = *app->latestHealth();
+
+  app->installNativeHost();
+  finishCheck();
+  EXPECT_FALSE(app->isRepairingBrowserConnection());
+  EXPECT_EQ(desktop_.menus.size(), menus);
+  EXPECT_EQ(window(), makeWelcomeContent(before, false, false));
+  EXPECT_EQ(desktop_.alerts, (std::vector<Alert>{{"Native Host Install Failed",
+                                                  "Invalid Chrome extension ID: not-an-id.",
+                                                  {"OK"}}}));
+}
+
+TEST_F(CompanionAppTest, theWindowComesBackOnReopenAndGoesAwayOnClose) {
+  std::shared_ptr<CompanionApp> app = launch();
+  const Desktop::WindowID first = *app->setupWindow();
+
+  // Another window's closing changes nothing.
+  app->windowWillClose(first + 100);
+  EXPECT_EQ(app->setupWindow(), first);
+  EXPECT_EQ(desktop_.policies.back(), ActivationPolicy::regular);
+
+  // Showing it again presents the same window with fresh content.
+  app->perform(CompanionAction::openSetupGuide);
+  EXPECT_EQ(desktop_.windowsCreated.size(), 1u);
+  EXPECT_EQ(desktop_.windowsPresented, (std::vector<Desktop::WindowID>{first, first}));
+
+  app->windowWillClose(first);
+  EXPECT_EQ(app->setupWindow(), std::nullopt);
+  EXPECT_EQ(desktop_.policies.back(), ActivationPolicy::accessory);
+  // A result that arrives now updates the menu only.
+  const std::size_t contents = desktop_.welcomeContents.size();
+  finishCheck();
+  EXPECT_EQ(desktop_.welcomeContents.size(), contents);
+
+  EXPECT_TRUE(app->applicationShouldHandleReopen(false));
+  EXPECT_EQ(desktop_.windowsCreated.size(), 2u);
+  EXPECT_EQ(desktop_.policies.back(), ActivationPolicy::regular);
+}
+
+TEST_F(CompanionAppTest, withoutAStatusItemTheMenuIsDropped) {
+  desktop_.offersStatusItem = false;
+  std::shared_ptr<CompanionApp> app = launch();
+  finishCheck();
+  EXPECT_TRUE(desktop_.menus.empty());
+  EXPECT_TRUE(app->latestHealth());
+}
+
+TEST_F(CompanionAppTest, openingTheExtensionsPageFallsBackToTheClipboard) {
+  const std::string copied =
+      "\n\nThe address was copied. Open Chrome and paste it in the address bar.";
+  std::shared_ptr<CompanionApp> app = makeApp();
+
+  // No Chrome.
+  app->perform(CompanionAction::openChromeExtensions);
+  EXPECT_EQ(desktop_.clipboard, "chrome://extensions");
+  EXPECT_EQ(desktop_.alerts,
+            (std::vector<Alert>{
+                {"Open Chrome extensions", "Google Chrome was not found." + copied, {"OK"}}}));
+
+  // Chrome opens the page: nothing is copied.
+  desktop_.clipboard.reset();
+  desktop_.alerts.clear();
+  desktop_.applicationsByBundleIdentifier["com.google.Chrome"] = "/opt/google/chrome";
+  app->openChromeExtensions();
+  ASSERT_EQ(desktop_.openRequests.size(), 1u);
+  EXPECT_EQ(desktop_.openRequests[0].urls, std::vector<std::string>{"chrome://extensions"});
+  EXPECT_EQ(desktop_.openRequests[0].applicationLocation, "/opt/google/chrome");
+  desktop_.openRequests[0].completion(std::nullopt);
+  EXPECT_EQ(dispatch_.pendingMain(), 0u);
+  EXPECT_FALSE(desktop_.clipboard);
+
+  // Chrome reports an error on another thread: the fallback runs later on the main queue.
+  app->openChromeExtensions();
+  std::thread([&] { desktop_.openRequests[1].completion("LSOpen failed"); }).join();
+  EXPECT_TRUE(desktop_.alerts.empty());
+  ASSERT_TRUE(dispatch_.runMain());
+  EXPECT_EQ(desktop_.clipboard, "chrome://extensions");
+  EXPECT_EQ(desktop_.alerts,
+            (std::vector<Alert>{{"Open Chrome extensions",
+                                 "Chrome did not open the extensions page." + copied,
+                                 {"OK"}}}));
+
+  // An error reported after the companion has gone changes nothing.
+  app->openChromeExtensions();
+  auto completion = desktop_.openRequests[2].completion;
+  app.reset();
+  completion("late");
+  EXPECT_TRUE(dispatch_.runMain());
+  EXPECT_EQ(desktop_.alerts.size(), 1u);
+
+  // None of this touched the health or the flags.
+  EXPECT_TRUE(desktop_.menus.empty());
+}
+
+TEST_F(CompanionAppTest, showingTheExtensionFolderCopiesItsPathAndOffersToRevealIt) {
+  desktop_.resources = home() / "Vellora/Resources";
+  home().writeFile("Vellora/Resources/extension/manifest.json", "{}");
+  std::shared_ptr<CompanionApp> app = makeApp();
+  const std::string folder = paths().chromeExtensionDirectory();
+  const Alert alert{"Chrome extension folder",
+                    "Select this folder after choosing Load Unpacked in Chrome:\n\n" + folder,
+                    {"OK", "Show in Finder"}};
+
+  app->perform(CompanionAction::showExtensionFolder);
+  EXPECT_EQ(desktop_.clipboard, folder);
+  EXPECT_EQ(desktop_.alerts, std::vector<Alert>{alert});
+  EXPECT_TRUE(desktop_.revealedPaths.empty());
+
+  desktop_.alertChoices.push_back(1);
+  app->showExtensionFolder();
+  EXPECT_EQ(desktop_.revealedPaths, std::vector<std::string>{folder});
+
+  // Neither a packaged extension nor a development build.
+  desktop_.resources.reset();
+  desktop_.clipboard = "before";
+  app->showExtensionFolder();
+  EXPECT_EQ(desktop_.clipboard, "before");
+  EXPECT_EQ(desktop_.alerts.back(), (Alert{"Extension folder not found",
+                                           "Build the extension again or reinstall Vellora.",
+                                           {"OK"}}));
+}
+
+TEST_F(CompanionAppTest, theDevelopmentBuildIsUsedOutsideABundle) {
+  const std::string dist =
+      test::writeExtensionFolder(home(), "checkout/apps/extension/dist", "Vellora");
+  std::shared_ptr<CompanionApp> app = makeApp(home() / "checkout");
+  app->showExtensionFolder();
+  EXPECT_EQ(desktop_.clipboard, dist);
+  EXPECT_FALSE(fileSystem().fileExists(paths().chromeExtensionDirectory()));
+}
+
+TEST_F(CompanionAppTest, openCodexOpensAWebPageWithTheDefaultBrowser) {
+  std::shared_ptr<CompanionApp> app = makeApp();
+  app->perform(CompanionAction::openCodexInChrome);
+  ASSERT_EQ(desktop_.openedURLs.size(), 1u);
+  EXPECT_TRUE(desktop_.openedURLs[0].starts_with("https://"));
+  EXPECT_TRUE(desktop_.openRequests.empty());
+}
+
+TEST_F(CompanionAppTest, aMenuWithoutAHealthShownMeasuresOneNow) {
+  signIntoCodex();
+  std::shared_ptr<CompanionApp> app = makeApp();
+  // Nothing shown yet: measured on the spot, without the manifest being written.
+  loadExtension(kExtensionA);
+  app->showSetupWindow();
+  EXPECT_EQ(app->latestHealth(), test::health(r, m, r, r, r, r));
+  EXPECT_FALSE(manifest());
+  EXPECT_TRUE(sleeps().empty());
+}
+
+}  // namespace
+}  // namespace vellora

@@ -1,0 +1,164 @@
+#include "VelloraCompanion/Model/CompanionChecks.h"
+
+#include <gtest/gtest.h>
+
+#include "VelloraCompanion/Model/CompanionInstallError.h"
+#include "VelloraCore/Chrome/NativeHostInstaller.h"
+#include "tests/VelloraCompanion/Model/CompanionFixture.h"
+
+namespace vellora {
+namespace {
+
+using test::kExtensionA;
+using test::kExtensionB;
+using test::kExtensionC;
+
+constexpr HealthState r = HealthState::ready;
+constexpr HealthState m = HealthState::missing;
+constexpr HealthState e = HealthState::error;
+
+class CompanionChecksTest : public ::testing::Test, protected test::CompanionFixture {
+ protected:
+  std::vector<std::string> allowedOrigins() {
+    std::optional<NativeHostManifest> installed = manifest();
+    return installed ? installed->allowedOrigins : std::vector<std::string>{"(no manifest)"};
+  }
+};
+
+TEST_F(CompanionChecksTest, refreshWritesTheManifestBeforeMeasuring) {
+  loadExtension(kExtensionA);
+  signIntoCodex();
+  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt), test::allReady());
+  EXPECT_EQ(manifest()->path, hostPath());
+  EXPECT_EQ(allowedOrigins(), std::vector<std::string>{NativeHostManifest::origin(kExtensionA)});
+  // Found at once: no pause.
+  EXPECT_TRUE(sleeps().empty());
+}
+
+TEST_F(CompanionChecksTest, measuresEachFieldOnItsOwn) {
+  // Nothing there: no extension (after 20 pauses), no manifest, no sign-in.
+  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt), test::health(r, m, m, r, r, m));
+  EXPECT_EQ(sleeps(), std::vector<double>(20, 0.25));
+  EXPECT_FALSE(manifest());
+
+  // A manifest for another extension is stale.
+  NativeHostInstaller(paths(), fileSystem()).install(hostPath(), {kExtensionB});
+  loadExtension(kExtensionA);
+  EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, e);
+
+  // Without codex, both Codex fields are missing.
+  environment().erase("VELLORA_CODEX_PATH");
+  const CompanionHealth noCodex = makeChecks().computeHealth({});
+  EXPECT_EQ(noCodex.codex, m);
+  EXPECT_EQ(noCodex.appServer, m);
+
+  // Without an executable location the host is missing, whatever the manifest says.
+  EXPECT_EQ(makeChecks(std::nullopt).computeHealth({kExtensionB}).nativeHost, m);
+}
+
+TEST_F(CompanionChecksTest, samplesLongerWhenTheExtensionWasSeenBefore) {
+  loadExtension(kExtensionA);
+  // Ready before and still loaded: every one of the 48 samples is taken.
+  makeChecks().sampleExtensionIDs(true);
+  EXPECT_EQ(sleeps().size(), 48u);
+}
+
+TEST_F(CompanionChecksTest, findsTheHostBesideTheExecutableOrWhereTheEnvironmentSays) {
+  EXPECT_EQ(makeChecks().nativeHostExecutableURL(), hostPath());
+  EXPECT_THROW(
+      {
+        try {
+          makeChecks(std::nullopt).nativeHostExecutableURL();
+        } catch (const CompanionInstallError& error) {
+          EXPECT_EQ(error, CompanionInstallError(
+                               CompanionInstallError::Case::missingNativeHostExecutable));
+          throw;
+        }
+      },
+      CompanionInstallError);
+  environment()["VELLORA_NATIVE_HOST_PATH"] = "";
+  EXPECT_EQ(makeChecks().nativeHostExecutableURL(), hostPath());
+
+  // Taken as given; the installer then judges it. Nothing exists there, so the upkeep cannot
+  // write a manifest and the host stays missing.
+  environment()["VELLORA_NATIVE_HOST_PATH"] = home() / "nowhere/host";
+  EXPECT_EQ(makeChecks(std::nullopt).nativeHostExecutableURL(), home() / "nowhere/host");
+  loadExtension(kExtensionA);
+  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt).nativeHost, m);
+  EXPECT_FALSE(manifest());
+}
+
+TEST_F(CompanionChecksTest, repairAllowsTheEnvironmentsIDOrEveryDetectedOne) {
+  loadExtension(kExtensionB, "Default");
+  loadExtension(kExtensionA, "Profile 1");
+
+  // Both profiles' IDs, in ascending order.
+  NativeHostInstallOutcome outcome = makeChecks().performNativeHostInstall();
+  ASSERT_TRUE(outcome.isSuccess());
+  EXPECT_EQ(allowedOrigins(), (std::vector<std::string>{NativeHostManifest::origin(kExtensionA),
+                                                        NativeHostManifest::origin(kExtensionB)}));
+
+  // An empty variable counts as unset.
+  environment()["VELLORA_EXTENSION_ID"] = "";
+  EXPECT_EQ(makeChecks().resolveExtensionIDs(),
+            (std::vector<std::string>{kExtensionA, kExtensionB}));
+
+  // A given ID is used alone; the health is measured from it.
+  environment()["VELLORA_EXTENSION_ID"] = kExtensionC;
+  outcome = makeChecks().performNativeHostInstall();
+  ASSERT_TRUE(outcome.isSuccess());
+  EXPECT_EQ(allowedOrigins(), std::vector<std::string>{NativeHostManifest::origin(kExtensionC)});
+  const CompanionHealth after = std::get<NativeHostInstallOutcome::Success>(outcome.value).health;
+  EXPECT_EQ(after.extension, r);
+  EXPECT_EQ(after.nativeHost, r);
+}
+
+TEST_F(CompanionChecksTest, repairReportsEachFailureInWords) {
+  const std::string missingExtension =
+      "Vellora could not find a loaded unpacked extension in Chrome.\n\nOpen chrome://extensions, "
+      "choose Load Unpacked, and select the extension folder. Make sure Developer Mode is on. "
+      "Then choose Fix Browser Connection again. Codex auth is separate: Vellora uses your "
+      "existing local Codex setup after Chrome can connect to the native host.";
+  struct Case {
+    const char* label;
+    std::optional<std::string> extensionID;  // VELLORA_EXTENSION_ID
+    std::optional<std::string> hostPath;     // VELLORA_NATIVE_HOST_PATH
+    bool hasExecutable;
+    std::string message;
+  } cases[] = {
+      {"invalid ID", "ABC", std::nullopt, true, "Invalid Chrome extension ID: ABC."},
+      {"no extension", std::nullopt, std::nullopt, true, missingExtension},
+      {"no executable", kExtensionA, std::nullopt, false,
+       "Vellora could not locate the vellora-native-host helper next to the companion "
+       "executable."},
+      {"host not executable", kExtensionA, home() / "nowhere/host", true,
+       "Native host helper is not executable at " + home() / "nowhere/host" + "."},
+  };
+  for (const Case& c : cases) {
+    environment().erase("VELLORA_EXTENSION_ID");
+    environment().erase("VELLORA_NATIVE_HOST_PATH");
+    if (c.extensionID) environment()["VELLORA_EXTENSION_ID"] = *c.extensionID;
+    if (c.hostPath) environment()["VELLORA_NATIVE_HOST_PATH"] = *c.hostPath;
+    CompanionChecks checks =
+        c.hasExecutable ? makeChecks() : makeChecks(std::optional<std::string>());
+    EXPECT_EQ(checks.performNativeHostInstall(), NativeHostInstallOutcome::failure(c.message))
+        << c.label;
+    EXPECT_FALSE(manifest()) << c.label;
+  }
+}
+
+TEST(CompanionInstallErrorTest, comparesByCaseAndText) {
+  using Case = CompanionInstallError::Case;
+  EXPECT_EQ(CompanionInstallError::invalidExtensionID("x"),
+            CompanionInstallError::invalidExtensionID("x"));
+  EXPECT_FALSE(CompanionInstallError::invalidExtensionID("x") ==
+               CompanionInstallError::invalidExtensionID("y"));
+  EXPECT_FALSE(CompanionInstallError(Case::missingExtensionID) ==
+               CompanionInstallError(Case::missingBundledExtension));
+  EXPECT_STREQ(CompanionInstallError(Case::missingBundledExtension).what(),
+               "Vellora could not find the bundled Chrome extension. Reinstall Vellora or rebuild "
+               "the extension.");
+}
+
+}  // namespace
+}  // namespace vellora

@@ -1,0 +1,161 @@
+// `vellora-client status` and `fix`, run as a user runs them: the built client in a scratch
+// HOME with real Chrome profile files and the stand-in codex.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Chrome/NativeHostManifest.h"
+#include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Protocol/HealthState.h"
+#include "VelloraCore/Protocol/JSONValue.h"
+#include "tests/VelloraCore/Chrome/ChromeProfileFixture.h"
+#include "tests/fakes/FakeCodexAppServer.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace vellora {
+namespace {
+
+const std::string kA(32, 'a');
+const std::string kClient = std::string(VELLORA_BINARY_DIR) + "/tools/vellora-client";
+
+struct ClientRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Everything until the end of the stream, waiting at most a minute.
+std::string readAll(ByteStream& stream) {
+  std::string text;
+  char buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!stream.waitReadable(std::chrono::milliseconds(1000))) continue;
+    const std::size_t count = stream.read(buffer, sizeof buffer);
+    if (count == 0) break;
+    text.append(buffer, count);
+  }
+  return text;
+}
+
+class CompanionCommandsTest : public ::testing::Test {
+ protected:
+  CompanionCommandsTest()
+      : fileSystem_(makePosixFileSystem()),
+        environment_({{"HOME", home_.path()},
+                      {"PATH", "/usr/bin:/bin"},
+                      {"VELLORA_CODEX_PATH", test::kFakeCodexPath}}),
+        paths_(AppPaths::platformLayout(home_.path(), environment_)) {}
+
+  ClientRun client(std::vector<std::string> arguments, const std::string& workingDirectory = "") {
+    auto launcher = makePosixProcessLauncher();
+    ProcessLaunchOptions options;
+    options.executablePath = kClient;
+    options.arguments = std::move(arguments);
+    options.environment = environment_;
+    options.workingDirectory = workingDirectory.empty() ? home_.path() : workingDirectory;
+    LaunchedProcess child = launcher->launch(options);
+    ClientRun run;
+    run.out = readAll(*child.standardOutput);
+    run.err = readAll(*child.standardError);
+    child.process->waitForExit(std::chrono::steady_clock::now() + std::chrono::seconds(60));
+    run.status = child.process->exitStatus().value_or(ProcessExit{}).code;
+    return run;
+  }
+
+  // The dist folder of a source checkout, loaded unpacked in Chrome's default profile.
+  std::string loadExtension() {
+    const std::string dist =
+        test::writeExtensionFolder(home_, "checkout/apps/extension/dist", "Vellora");
+    test::writeProfileFile(
+        home_, "Default", "Preferences",
+        test::preferences(JSONValue::object({{kA, test::extensionEntry(dist)}})));
+    return dist;
+  }
+
+  std::optional<NativeHostManifest> manifest() {
+    if (!fileSystem_->fileExists(paths_.nativeHostManifestURL())) return std::nullopt;
+    return NativeHostManifest::fromJSON(
+        JSONValue::parse(fileSystem_->readFile(paths_.nativeHostManifestURL(), 1 << 20)));
+  }
+
+  test::TemporaryDirectory home_;
+  std::unique_ptr<FileSystem> fileSystem_;
+  Environment environment_;
+  AppPaths paths_;
+};
+
+TEST_F(CompanionCommandsTest, statusWithTheExtensionLoadedSetsUpTheConnection) {
+  const std::string dist = loadExtension();
+  home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})");
+
+  const ClientRun run = client({"status"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("  nativeHost  ready\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[done] 3. Install Chrome extension\n"
+                         "         The Chrome extension is loaded and connected.\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("[Open Chrome to use Vellora] [Fix Browser] [Refresh Status]"),
+            std::string::npos)
+      << run.out;
+
+  // The manifest names the host beside the client and the loaded extension.
+  ASSERT_TRUE(manifest());
+  EXPECT_EQ(manifest()->path, std::string(VELLORA_BINARY_DIR) + "/tools/vellora-native-host");
+  EXPECT_EQ(manifest()->allowedOrigins, std::vector<std::string>{NativeHostManifest::origin(kA)});
+
+  // ClientRun from the checkout, the development folder is the one to load.
+  const ClientRun json = client({"status", "--json"}, home_ / "checkout");
+  ASSERT_EQ(json.status, 0) << json.err;
+  const JSONValue value = JSONValue::parse(json.out);
+  EXPECT_EQ(CompanionHealth::fromJSON(*value.subscript("health")),
+            (CompanionHealth{HealthState::ready, HealthState::ready, HealthState::ready,
+                             HealthState::ready, HealthState::ready, HealthState::ready}));
+  EXPECT_EQ(value.subscript("extensionFolder")->serialized(), JSONValue(dist).serialized());
+}
+
+TEST_F(CompanionCommandsTest, statusWithoutTheExtensionSaysWhatToDo) {
+  const ClientRun run = client({"status", "--json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const JSONValue expected = JSONValue::parse(R"({
+    "health": {"companion": "ready", "nativeHost": "missing", "extension": "missing",
+               "codex": "ready", "appServer": "ready", "auth": "missing"},
+    "steps": [
+      {"number": 1, "title": "Install Vellora Mac app", "isComplete": true,
+       "detail": "Vellora is running.", "actions": []},
+      {"number": 2, "title": "Sign into Codex", "isComplete": false,
+       "detail": "Open Codex and sign in, then choose Refresh Status.", "actions": []},
+      {"number": 3, "title": "Install Chrome extension", "isComplete": false, "detail": "",
+       "actions": ["Show extension folder path"]}],
+    "extensionFolder": null})");
+  EXPECT_EQ(JSONValue::parse(run.out).serialized(), expected.serialized());
+  EXPECT_FALSE(manifest());
+}
+
+TEST_F(CompanionCommandsTest, fixInstallsForTheGivenIDAndHostOrSaysWhyNot) {
+  const std::string host = home_.writeFile("opt/vellora-native-host", "#!/bin/sh\n", 0755);
+  environment_["VELLORA_EXTENSION_ID"] = kA;
+  environment_["VELLORA_NATIVE_HOST_PATH"] = host;
+  const ClientRun run = client({"fix"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("  nativeHost  ready\n  extension   ready\n"), std::string::npos)
+      << run.out;
+  ASSERT_TRUE(manifest());
+  EXPECT_EQ(manifest()->path, host);
+
+  environment_["VELLORA_EXTENSION_ID"] = "ABC";
+  const ClientRun invalid = client({"fix"});
+  EXPECT_EQ(invalid.status, 1);
+  EXPECT_EQ(invalid.out, "");
+  EXPECT_EQ(invalid.err, "Invalid Chrome extension ID: ABC.\n");
+
+  EXPECT_EQ(client({"fix", "--now"}).status, 2);
+  EXPECT_EQ(client({"status", "--yaml"}).status, 2);
+}
+
+}  // namespace
+}  // namespace vellora
