@@ -1,9 +1,6 @@
 #include "tools/CompanionCommands.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <climits>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -26,9 +23,13 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-std::string currentDirectory() {
-  char buffer[PATH_MAX];
-  return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
+// This process's working directory, or "" when it has none.
+std::string currentDirectory(const FileSystem& fileSystem) {
+  try {
+    return fileSystem.currentDirectory();
+  } catch (const FileSystemError&) {
+    return {};
+  }
 }
 
 // The real collaborators of the checks, for the current user.
@@ -136,8 +137,8 @@ int runStatusCommand(const std::vector<std::string>& arguments, const std::strin
     return kFailed;
   }
   const CompanionHealth health = checks->measureRefresh(std::nullopt);
-  const std::optional<std::string> folder =
-      findExtensionFolder(terminal.fileSystem(), checks->paths(), currentDirectory());
+  const std::optional<std::string> folder = findExtensionFolder(
+      terminal.fileSystem(), checks->paths(), currentDirectory(terminal.fileSystem()));
   const WelcomeContent content = makeWelcomeContent(health, false, false);
   if (json) {
     std::cout << statusJSON(health, content.steps, folder)
