@@ -27,9 +27,11 @@ class FileSystem;
 class ProcessLauncher;
 
 // What the host talks to when it needs Codex. It starts `codex app-server` on first need (and
-// again after the child died), performs the handshake once per child, opens one Codex thread
-// per sidebar session and remembers it for the process's life, runs chat turns, collects the
-// command catalog and answers the health question.
+// again after the child died), performs the handshake once per child (a child whose handshake
+// failed is stopped), opens one Codex thread per sidebar session and remembers it for as long as
+// the child that made it runs, runs chat turns, collects the command catalog and answers the
+// health question. When it is destroyed, the child's input is closed and the child left to end
+// by itself.
 //
 // Owned by the host's one thread: every call blocks it, callbacks run on it, and there is no
 // lock. Every collaborator passed by reference must outlive the bridge.
