@@ -141,10 +141,14 @@ void writeAll(int fd, std::string_view bytes) {
   }
 }
 
-// Reaps the child; its peak resident memory in bytes.
-double reap(pid_t pid, int* status) {
+// Reaps the child; its peak resident memory in bytes, and the processor time it used.
+double reap(pid_t pid, int* status, double* cpuSeconds = nullptr) {
   rusage usage{};
   ::wait4(pid, status, 0, &usage);
+  if (cpuSeconds != nullptr) {
+    *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  }
 #ifdef __APPLE__
   return static_cast<double>(usage.ru_maxrss);
 #else
@@ -427,16 +431,18 @@ BigTurnFigures bigTurn(const std::string& host, const std::string& codex, bool s
   }
   ::close(child.output);
   int status = 0;
-  const double peak = reap(child.pid, &status);
+  double cpuSeconds = 0;
+  const double peak = reap(child.pid, &status, &cpuSeconds);
   const double mib = 1 << 20;
   std::printf(
       "%.2f MiB chat.turn (%s): write to turn/start receipt %.0f ms, to chat.done %.0f ms; "
-      "host peak RSS %.1f MiB = %.2fx the message (app-server %.1f MiB); exit %d\n",
+      "host peak RSS %.1f MiB = %.2fx the message (app-server %.1f MiB); host CPU %.0f ms in "
+      "all; exit %d\n",
       static_cast<double>(frameBytes) / mib, screenshot ? "screenshot" : "page text",
       static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6,
       std::chrono::duration<double, std::milli>(doneAt - writeStarted).count(), peak / mib,
       peak / static_cast<double>(frameBytes), static_cast<double>(childPeakKiB) / 1024,
-      WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+      cpuSeconds * 1e3, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   return {static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6,
           peak / static_cast<double>(frameBytes)};
 }

@@ -258,40 +258,49 @@ std::size_t escapedLength(std::string_view text, const bool* needsEscape) {
   return length;
 }
 
-// Appends the escaped form of one byte that needs it.
-void appendEscape(std::string& out, unsigned char c) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  switch (c) {
-    case '"':
-      out.append("\\\"");
-      break;
-    case '\\':
-      out.append("\\\\");
-      break;
-    case '/':
-      out.append("\\/");
-      break;
-    case '\n':
-      out.append("\\n");
-      break;
-    case '\r':
-      out.append("\\r");
-      break;
-    case '\t':
-      out.append("\\t");
-      break;
-    case '\b':
-      out.append("\\b");
-      break;
-    case '\f':
-      out.append("\\f");
-      break;
-    default: {
-      const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      out.append(escape, sizeof escape);
+// The escaped form of each byte that needs one: "\\n" and the like, else "\\u00XX".
+struct EscapeForms {
+  char text[256][6];
+  unsigned char length[256];
+  constexpr EscapeForms() : text(), length() {
+    constexpr char kHex[] = "0123456789abcdef";
+    for (int c = 0; c < 256; ++c) {
+      char shortForm = 0;
+      switch (c) {
+        case '"':
+        case '\\':
+        case '/':
+          shortForm = static_cast<char>(c);
+          break;
+        case '\n':
+          shortForm = 'n';
+          break;
+        case '\r':
+          shortForm = 'r';
+          break;
+        case '\t':
+          shortForm = 't';
+          break;
+        case '\b':
+          shortForm = 'b';
+          break;
+        case '\f':
+          shortForm = 'f';
+          break;
+      }
+      text[c][0] = '\\';
+      if (shortForm != 0) {
+        text[c][1] = shortForm;
+        length[c] = 2;
+      } else {
+        const char rest[] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        for (int k = 0; k < 5; ++k) text[c][k + 1] = rest[k];
+        length[c] = 6;
+      }
     }
   }
-}
+};
+constexpr EscapeForms kEscapeForms;
 
 // Eight bytes at a time: the high bit of each byte of the result is set exactly where `word`
 // holds a byte that needs escaping. `slash` is '/' when slashes are escaped and '"' otherwise
@@ -305,32 +314,58 @@ inline std::uint64_t escapeMask(std::uint64_t word, std::uint64_t slash) {
          zeroBytes(word ^ (kOnes * slash));
 }
 
-// Appends the escaped form of `text` without quotes: the bytes that need escaping are found
-// eight at a time, and the runs between them are appended whole.
+// Appends the escaped form of `text` without quotes. The text goes in blocks: the bytes that
+// need escaping are found eight at a time, then the block's output is sized exactly and filled
+// by copying the runs between them.
 void appendEscapedBody(std::string& out, std::string_view text, bool escapeSlashes) {
+  constexpr std::size_t kBlockBytes = 4096;
   const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
   const std::uint64_t slash = escapeSlashes ? '/' : '"';
-  const char* const data = text.data();
-  const std::size_t size = text.size();
-  std::size_t runStart = 0;
-  const auto escapeAt = [&](std::size_t at) {
-    out.append(data + runStart, at - runStart);
-    appendEscape(out, static_cast<unsigned char>(data[at]));
-    runStart = at + 1;
-  };
-  std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, data + i, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    for (std::uint64_t mask = escapeMask(word, slash); mask != 0; mask &= mask - 1) {
-      escapeAt(i + static_cast<std::size_t>(std::countr_zero(mask)) / 8);
+  std::uint16_t positions[kBlockBytes];
+  while (!text.empty()) {
+    const std::string_view block = text.substr(0, kBlockBytes);
+    text.remove_prefix(block.size());
+    const char* const data = block.data();
+    const std::size_t size = block.size();
+
+    std::size_t count = 0;
+    std::size_t escapedSize = size;
+    const auto found = [&](std::size_t at) {
+      positions[count++] = static_cast<std::uint16_t>(at);
+      escapedSize += kEscapeForms.length[static_cast<unsigned char>(data[at])] - 1u;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, data + i, sizeof word);
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+      for (std::uint64_t mask = escapeMask(word, slash); mask != 0; mask &= mask - 1) {
+        found(i + static_cast<std::size_t>(std::countr_zero(mask)) / 8);
+      }
     }
+    for (; i < size; ++i) {
+      if (needsEscape[static_cast<unsigned char>(data[i])]) found(i);
+    }
+    if (count == 0) {
+      out.append(block);
+      continue;
+    }
+
+    const std::size_t start = out.size();
+    out.resize(start + escapedSize);
+    char* write = out.data() + start;
+    std::size_t runStart = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t at = positions[k];
+      std::memcpy(write, data + runStart, at - runStart);
+      write += at - runStart;
+      const auto c = static_cast<unsigned char>(data[at]);
+      std::memcpy(write, kEscapeForms.text[c], kEscapeForms.length[c]);
+      write += kEscapeForms.length[c];
+      runStart = at + 1;
+    }
+    std::memcpy(write, data + runStart, size - runStart);
   }
-  for (; i < size; ++i) {
-    if (needsEscape[static_cast<unsigned char>(data[i])]) escapeAt(i);
-  }
-  out.append(data + runStart, size - runStart);
 }
 
 // Where the writer hands its output on; null when everything stays in `out`.
