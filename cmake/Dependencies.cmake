@@ -8,13 +8,16 @@
 # compiled here from their Debian source packages, which scripts/fetch-debian-sources.sh
 # unpacks into VELLORA_DEBIAN_SOURCE_DIR (scripts/bootstrap.sh runs it).
 #
-# macOS: a shipped bundle may not load anything from Homebrew at run time. The same option
-# links Homebrew's static archives (icu4c's libicuuc.a, libicui18n.a, libicudata.a; re2, webp,
-# jpeg-turbo, and simdjson and libspng built from their release sources in the same way); the
-# C++ runtime and libSystem stay dynamic, as Apple requires, and uuid comes from libSystem.
-# `otool -L` on the host should then list only /usr/lib/libc++.1.dylib and
-# /usr/lib/libSystem.B.dylib (Qt frameworks for the companion come from the bundle's
-# Frameworks folder through @rpath).
+# macOS (not built here): a shipped bundle may not load anything from Homebrew at run time, so
+# the release build uses the same option. Homebrew's formulae ship the static archives this file
+# looks for (icu4c's libicuuc.a, libicui18n.a and libicudata.a, re2, webp, jpeg-turbo; icu4c is
+# keg-only, so configure with CMAKE_PREFIX_PATH="$(brew --prefix icu4c)"; Homebrew's newer re2
+# and webp also need abseil's archives and libsharpyuv.a added here), and simdjson 3.0.1 and
+# libspng 0.7.3 are compiled from their release sources unpacked under VELLORA_DEBIAN_SOURCE_DIR
+# in the same layout. UUIDs come from libSystem. The C++ runtime stays the system's libc++ (Apple
+# supports no static one). `otool -L` on the host should then list only
+# /usr/lib/libc++.1.dylib and /usr/lib/libSystem.B.dylib; the companion adds Qt's frameworks,
+# which the bundle carries in Contents/Frameworks and finds through @rpath.
 option(VELLORA_STATIC_LINK "Link third-party libraries and the C++ runtime statically" OFF)
 
 find_package(PkgConfig REQUIRED)
