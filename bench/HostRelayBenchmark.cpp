@@ -15,8 +15,15 @@
 //    "codex.catalog" reply of the real Codex in a scratch HOME holding --skills N extra skills
 //    whose descriptions have --description-chars characters.
 //
+//  - the three headline figures, each beside a reference measured in the same run ("figures",
+//    printed first): cold start (spawn, ping -> pong, close, reap) against spawning and reaping
+//    /bin/true; the 64 MiB screenshot turn against the same bytes written through a pipe into
+//    `cat`; the burst's deltas per second against the rate at which the app-server writes them
+//    when this process reads its output directly.
+//
 //   build/release/bench/host_relay_benchmark [--real-codex PATH] [--health-runs N] [--host PATH]
-//                                            [--only delta|big|health|frames]
+//                                            [--only figures|delta|big|health|frames]
+//                                            [--start-runs N]
 //                                            [--skills N] [--description-chars N]
 #include <fcntl.h>
 #include <signal.h>
@@ -42,6 +49,8 @@
 #include "VelloraCore/Protocol/NativeMessageCodec.h"
 #include "VelloraCore/TurnContent/Base64.h"
 #include "VelloraCore/TurnContent/GeneratedImageAttachmentBuilder.h"
+
+extern char** environ;
 
 namespace {
 
@@ -134,10 +143,14 @@ void writeAll(int fd, std::string_view bytes) {
   }
 }
 
-// Reaps the child; its peak resident memory in bytes.
-double reap(pid_t pid, int* status) {
+// Reaps the child; its peak resident memory in bytes, and the processor time it used.
+double reap(pid_t pid, int* status, double* cpuSeconds = nullptr) {
   rusage usage{};
   ::wait4(pid, status, 0, &usage);
+  if (cpuSeconds != nullptr) {
+    *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  }
 #ifdef __APPLE__
   return static_cast<double>(usage.ru_maxrss);
 #else
@@ -219,7 +232,28 @@ std::vector<std::string> baseEnvironment(const Scratch& scratch, const std::stri
   return {"HOME=" + scratch.path(), "PATH=" + path};
 }
 
-void deltaLatency(const std::string& host, const std::string& codex) {
+struct DeltaFigures {
+  double lockstepMedianMicroseconds = 0;
+  // Medians over the rounds.
+  double burstDeltasPerSecond = 0;
+  double referenceDeltasPerSecond = 0;
+  double share = 0;
+};
+
+double standInBurstRate(const std::string& codex);
+
+// Deltas per second from the first delta's write to the last one's read.
+double deltasPerSecond(std::int64_t firstWrite, Clock::time_point lastRead, long deltas) {
+  return static_cast<double>(deltas) /
+         (static_cast<double>(nanoseconds(lastRead) - firstWrite) / 1e9);
+}
+
+// The lockstep run, then `rounds` bursts; with `withReference`, each burst is preceded by the
+// app-server's own burst read directly (standInBurstRate), so that both see the same machine.
+DeltaFigures deltaLatency(const std::string& host, const std::string& codex, int rounds = 1,
+                          bool withReference = false) {
+  DeltaFigures figures;
+  std::vector<double> rates, references, shares;
   Scratch scratch;
   const std::string fifo = scratch.path() + "/ack";
   if (::mkfifo(fifo.c_str(), 0600) != 0) die("mkfifo failed");
@@ -229,6 +263,7 @@ void deltaLatency(const std::string& host, const std::string& codex) {
 
   std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
   environment.push_back("VELLORA_CODEX_PATH=" + codex);
+  // The plan's last step repeats for every further turn.
   environment.push_back("VELLORA_BENCH_PLAN=burst:100,lockstep:" + std::to_string(kDeltas) +
                         ",burst:" + std::to_string(kDeltas));
   environment.push_back("VELLORA_BENCH_ACK_FIFO=" + fifo);
@@ -239,8 +274,11 @@ void deltaLatency(const std::string& host, const std::string& codex) {
   writeAll(child.input, vellora::NativeMessageCodec::encodeFrame(chatTurn("warm-up")));
   expectDone(reader.finishTurn([](const std::string&, Clock::time_point) {}));
 
-  for (const char* mode : {"lockstep", "burst"}) {
+  std::vector<const char*> modes = {"lockstep"};
+  for (int round = 0; round < rounds; ++round) modes.push_back("burst");
+  for (const char* mode : modes) {
     const bool lockstep = std::strcmp(mode, "lockstep") == 0;
+    const double reference = !lockstep && withReference ? standInBurstRate(codex) : 0;
     std::vector<double> latencies;
     latencies.reserve(kDeltas);
     std::int64_t firstWrite = 0;
@@ -254,17 +292,77 @@ void deltaLatency(const std::string& host, const std::string& codex) {
       if (lockstep) writeAll(ack, "a");
     }));
     if (latencies.size() != static_cast<std::size_t>(kDeltas)) die("deltas went missing");
-    const double span = static_cast<double>(nanoseconds(lastRead) - firstWrite) / 1e9;
+    const double rate = deltasPerSecond(firstWrite, lastRead, kDeltas);
     std::printf(
         "delta latency, %-8s %ld deltas: median %.1f us, p99 %.1f us, max %.1f us; %.0f deltas/s\n",
         mode, kDeltas, percentile(latencies, 0.5), percentile(latencies, 0.99),
-        percentile(latencies, 1.0), static_cast<double>(kDeltas) / span);
+        percentile(latencies, 1.0), rate);
+    if (lockstep) {
+      figures.lockstepMedianMicroseconds = percentile(latencies, 0.5);
+    } else {
+      rates.push_back(rate);
+      if (withReference) {
+        references.push_back(reference);
+        shares.push_back(rate / reference);
+      }
+    }
+  }
+  figures.burstDeltasPerSecond = percentile(rates, 0.5);
+  if (withReference) {
+    figures.referenceDeltasPerSecond = percentile(references, 0.5);
+    figures.share = percentile(shares, 0.5);
   }
   ::close(child.input);
   ::close(child.output);
   ::close(ack);
   int status = 0;
   reap(child.pid, &status);
+  return figures;
+}
+
+// The reference for the burst: the app-server's own rate, its output read directly by this
+// process with nothing in between (the same requests the host would send, as lines).
+double standInBurstRate(const std::string& codex) {
+  Scratch scratch;
+  std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
+  environment.push_back("VELLORA_BENCH_PLAN=burst:" + std::to_string(kDeltas));
+  Child child = spawn({codex, "app-server"}, environment, true);
+  writeAll(child.input,
+           "{\"id\":\"1\",\"method\":\"initialize\",\"params\":{}}\n"
+           "{\"id\":\"2\",\"method\":\"thread/start\",\"params\":{}}\n"
+           "{\"id\":\"3\",\"method\":\"turn/start\",\"params\":{}}\n");
+  const std::string marker = "\"delta\":\"";
+  std::string buffer;
+  std::int64_t firstWrite = 0;
+  Clock::time_point lastRead;
+  long deltas = 0;
+  bool completed = false;
+  while (!completed) {
+    char chunk[65536];
+    const ssize_t n = ::read(child.output, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) die("the app-server ended its output early");
+    const Clock::time_point readAt = Clock::now();
+    buffer.append(chunk, static_cast<std::size_t>(n));
+    std::size_t start = 0;
+    for (std::size_t end; (end = buffer.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string_view line(buffer.data() + start, end - start);
+      if (line.find("turn/completed") != std::string_view::npos) completed = true;
+      const std::size_t at = line.find(marker);
+      if (at == std::string_view::npos) continue;
+      const std::string_view delta = line.substr(at + marker.size());
+      if (deltas++ == 0)
+        firstWrite = std::atoll(std::string(delta.substr(delta.find(' ') + 1)).c_str());
+      lastRead = readAt;
+    }
+    buffer.erase(0, start);
+  }
+  ::close(child.input);
+  ::close(child.output);
+  int status = 0;
+  reap(child.pid, &status);
+  if (deltas != kDeltas) die("deltas went missing");
+  return deltasPerSecond(firstWrite, lastRead, deltas);
 }
 
 // Page text with what JSON writers must escape: quotes, backslashes, line breaks, slashes and
@@ -316,7 +414,12 @@ std::string bigTurnFrame(bool screenshot) {
   return build(textBytes, urlBytes);
 }
 
-void bigTurn(const std::string& host, const std::string& codex, bool screenshot) {
+struct BigTurnFigures {
+  double receiptMilliseconds = 0;
+  double peakRatio = 0;
+};
+
+BigTurnFigures bigTurn(const std::string& host, const std::string& codex, bool screenshot) {
   Scratch scratch;
   std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
   environment.push_back("VELLORA_CODEX_PATH=" + codex);
@@ -352,16 +455,116 @@ void bigTurn(const std::string& host, const std::string& codex, bool screenshot)
   }
   ::close(child.output);
   int status = 0;
-  const double peak = reap(child.pid, &status);
+  double cpuSeconds = 0;
+  const double peak = reap(child.pid, &status, &cpuSeconds);
   const double mib = 1 << 20;
   std::printf(
       "%.2f MiB chat.turn (%s): write to turn/start receipt %.0f ms, to chat.done %.0f ms; "
-      "host peak RSS %.1f MiB = %.2fx the message (app-server %.1f MiB); exit %d\n",
+      "host peak RSS %.1f MiB = %.2fx the message (app-server %.1f MiB); host CPU %.0f ms in "
+      "all; exit %d\n",
       static_cast<double>(frameBytes) / mib, screenshot ? "screenshot" : "page text",
       static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6,
       std::chrono::duration<double, std::milli>(doneAt - writeStarted).count(), peak / mib,
       peak / static_cast<double>(frameBytes), static_cast<double>(childPeakKiB) / 1024,
-      WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+      cpuSeconds * 1e3, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  return {static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6,
+          peak / static_cast<double>(frameBytes)};
+}
+
+// The reference for the big turn: the same frame written through a pipe into `cat`, from the
+// first byte written until `cat` has read it all and ended.
+double pipeIntoCatMilliseconds(bool screenshot) {
+  std::string frame = bigTurnFrame(screenshot);
+  Scratch scratch;
+  int in[2];
+  if (::pipe(in) != 0) die("pipe failed");
+  ::fcntl(in[1], F_SETFD, FD_CLOEXEC);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::string cat = "/bin/cat";
+  char* argv[] = {cat.data(), nullptr};
+  std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
+  std::vector<char*> env;
+  for (std::string& e : environment) env.push_back(e.data());
+  env.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, cat.c_str(), &actions, nullptr, argv, env.data()) != 0) die("no cat");
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  const Clock::time_point start = Clock::now();
+  writeAll(in[1], frame);
+  ::close(in[1]);
+  int status = 0;
+  reap(pid, &status);
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Cold start: spawn the host, send "ping", read "pong", close its input, reap it; against
+// spawning and reaping /bin/true, interleaved so that both see the same machine. Medians. Both
+// get this process's whole environment, as the host gets Chrome's.
+void coldStart(const std::string& host, int runs, double* hostMicroseconds,
+               double* trueMicroseconds) {
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable)
+    environment.push_back(*variable);
+  const std::string ping = vellora::NativeMessageCodec::encodeFrame(NativeEnvelope{.type = "ping"});
+  std::vector<double> hostTimes, trueTimes;
+  using Microseconds = std::chrono::duration<double, std::micro>;
+  for (int i = 0; i < runs; ++i) {
+    Clock::time_point start = Clock::now();
+    int status = 0;
+    reap(spawn({"/bin/true"}, environment, false).pid, &status);
+    trueTimes.push_back(Microseconds(Clock::now() - start).count());
+
+    start = Clock::now();
+    Child child = spawnHost(host, environment);
+    writeAll(child.input, ping);
+    FrameReader reader(child.output);
+    std::optional<FrameReader::Frame> pong = reader.next();
+    ::close(child.input);
+    while (reader.next()) {
+    }
+    ::close(child.output);
+    reap(child.pid, &status);
+    hostTimes.push_back(Microseconds(Clock::now() - start).count());
+    if (!pong || pong->envelope.type != "pong" || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      die("the host did not answer the ping and exit cleanly");
+    }
+  }
+  *hostMicroseconds = percentile(hostTimes, 0.5);
+  *trueMicroseconds = percentile(trueTimes, 0.5);
+}
+
+void figures(const std::string& host, const std::string& codex, int startRuns) {
+  double hostStart = 0, trueStart = 0;
+  coldStart(host, startRuns, &hostStart, &trueStart);
+  const double catMilliseconds = pipeIntoCatMilliseconds(true);
+  const BigTurnFigures big = bigTurn(host, codex, true);
+  constexpr int kBurstRounds = 7;
+  const DeltaFigures deltas = deltaLatency(host, codex, kBurstRounds, true);
+  std::printf("\n%-12s %-44s %-34s %s\n", "figure", "host", "reference", "ratio");
+  std::printf("%-12s %-44s %-34s %.2fx\n", "cold start",
+              (std::to_string(static_cast<int>(hostStart)) + " us median, " +
+               std::to_string(startRuns) + " runs")
+                  .c_str(),
+              ("/bin/true " + std::to_string(static_cast<int>(trueStart)) + " us").c_str(),
+              hostStart / trueStart);
+  char text[128];
+  std::snprintf(text, sizeof text, "%.0f ms to turn/start (%.0f MB/s), RSS %.2fx",
+                big.receiptMilliseconds, 64 * 1.048576 / (big.receiptMilliseconds / 1e3),
+                big.peakRatio);
+  char reference[64];
+  std::snprintf(reference, sizeof reference, "pipe into cat %.0f ms", catMilliseconds);
+  std::printf("%-12s %-44s %-34s %.2fx\n", "64 MiB turn", text, reference,
+              big.receiptMilliseconds / catMilliseconds);
+  std::snprintf(text, sizeof text, "%.0f deltas/s (lockstep median %.1f us)",
+                deltas.burstDeltasPerSecond, deltas.lockstepMedianMicroseconds);
+  std::snprintf(reference, sizeof reference, "app-server alone %.0f deltas/s",
+                deltas.referenceDeltasPerSecond);
+  std::printf("%-12s %-44s %-34s %.0f%% (median of %d rounds)\n", "burst", text, reference,
+              100 * deltas.share, kBurstRounds);
 }
 
 void health(const std::string& host, const std::string& codex, const char* label, int runs) {
@@ -521,18 +724,24 @@ int main(int argc, char** argv) {
   std::string only;
   int skills = 0;
   int descriptionCharacters = 1024;
+  int startRuns = 200;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--real-codex") == 0) realCodex = argv[i + 1];
     if (std::strcmp(argv[i], "--health-runs") == 0) healthRuns = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--host") == 0) host = argv[i + 1];
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
     if (std::strcmp(argv[i], "--skills") == 0) skills = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--start-runs") == 0) startRuns = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--description-chars") == 0) {
       descriptionCharacters = std::atoi(argv[i + 1]);
     }
   }
   const std::string codex = VELLORA_BENCH_CODEX_PATH;
 
+  if (only.empty() || only == "figures") {
+    figures(host, codex, startRuns);
+    if (only.empty()) std::printf("\n");
+  }
   if (only.empty() || only == "delta") deltaLatency(host, codex);
   if (only.empty() || only == "big") {
     bigTurn(host, codex, false);

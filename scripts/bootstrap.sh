@@ -5,7 +5,7 @@
 set -euo pipefail
 
 DEBIAN_PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  build-essential dpkg-dev cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libsimdjson-dev libicu-dev libre2-dev libspng-dev libwebp-dev libturbojpeg0-dev libstb-dev
   uuid-dev libgtest-dev libgmock-dev libbenchmark-dev
   zsh chromium
@@ -29,12 +29,13 @@ done
 if ! command -v npm >/dev/null 2>&1; then
   missing+=(nodejs npm)
 fi
-if ((${#missing[@]} == 0)); then
-  exit 0
+if ((${#missing[@]} > 0)); then
+  sudo=""
+  if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-sudo=""
-if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The release build links statically; simdjson and libspng come from their Debian sources.
+"$(dirname "$0")/fetch-debian-sources.sh"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: installs what it needs, then the plain build's tests,
-# the ASan+UBSan build's tests, and each fuzz target for a short bounded time.
+# the release programs' static linking, the ASan+UBSan build's tests, and each fuzz target for a
+# short bounded time.
 # Usage: scripts/test.sh [--quick]   (--quick: the plain build's tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +19,11 @@ cmake --build --preset dev
 ctest --preset dev
 
 if ! $quick; then
+  # The release programs as they ship: linked statically.
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target vellora-native-host vellora-client
+  ctest --preset release -R ShippedProgramsNeedOnlyTheCLibrary
+
   cmake --preset asan >/dev/null
   cmake --build --preset asan
   ctest --preset asan

@@ -29,6 +29,20 @@ std::vector<std::string_view> splitForChrome(std::string_view text) {
 
 }  // namespace
 
+NativeHost::NativeHost(NativeMessageIO& io, AppServerBridge& bridge) : io_(io), bridge_(bridge) {
+  bridge_.setIdleHandler([this] {
+    try {
+      io_.flush();
+    } catch (const std::exception&) {
+      // As for a delta written on its own: the failed frames are dropped and the turn goes on.
+    }
+  });
+}
+
+NativeHost::~NativeHost() {
+  bridge_.setIdleHandler(nullptr);
+}
+
 int NativeHost::run() noexcept {
   try {
     while (std::optional<NativeEnvelope> request = io_.readEnvelope()) {
@@ -97,14 +111,15 @@ void NativeHost::handleChatTurn(const NativeEnvelope& request) {
                        .message = "chat.turn requires sessionId and prompt."});
     return;
   }
-  // The turn's own messages are written as they come; a failed write of one of them is
-  // dropped and the turn goes on, so that its end is still reported.
+  // The turn's own messages are written as they come (deltas that arrived together in one
+  // write); a failed write of them is dropped and the turn goes on, so that its end is still
+  // reported.
   const auto onDelta = [&](const std::string& delta) {
     // Chrome refuses messages over 1 MiB: a long piece of text goes out in several deltas,
     // which the extension joins back together.
     for (std::string_view piece : splitForChrome(delta)) {
       try {
-        io_.writeEnvelope({.type = "chat.delta",
+        io_.queueEnvelope({.type = "chat.delta",
                            .requestId = request.requestId,
                            .sessionId = request.sessionId,
                            .delta = std::string(piece)});

@@ -13,7 +13,12 @@ class NativeHost {
   static constexpr const char* kApplicationName = "vellora-companion";
   static constexpr const char* kApplicationVersion = "0.1.0";
 
-  NativeHost(NativeMessageIO& io, AppServerBridge& bridge) : io_(io), bridge_(bridge) {}
+  // Deltas are queued in `io` and sent whenever the bridge has nothing more ready (see
+  // AppServerBridge::setIdleHandler), so a burst goes out in few writes and none waits.
+  NativeHost(NativeMessageIO& io, AppServerBridge& bridge);
+  ~NativeHost();
+  NativeHost(const NativeHost&) = delete;
+  NativeHost& operator=(const NativeHost&) = delete;
 
   // Serves requests until the input ends (returns 0) or a failure escalates: then one
   // "native_host_error" reply is attempted and 1 is returned.

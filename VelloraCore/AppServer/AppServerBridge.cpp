@@ -200,11 +200,17 @@ void AppServerBridge::ensureStarted() {
   auto process = std::make_unique<AppServerProcess>(
       *codex, paths_.workspaceDirectory(), [](const JSONValue&) {}, launcher_, clock_, environment_,
       homeDirectory_);
+  process->setIdleHandler(idleHandler_);
   process->start(fileSystem_);
   process_ = std::move(process);
   initialized_ = false;
   // Codex's threads live in the child that started them: a new child knows none of them.
   threadIDsBySessionID_.clear();
+}
+
+void AppServerBridge::setIdleHandler(AppServerProcess::IdleHandler handler) {
+  idleHandler_ = std::move(handler);
+  if (process_) process_->setIdleHandler(idleHandler_);
 }
 
 void AppServerBridge::releaseChildIfOutputEnded(const AppServerError& failure) noexcept {

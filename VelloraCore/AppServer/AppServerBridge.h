@@ -87,6 +87,10 @@ class AppServerBridge {
   // app-server throws.
   JSONValue commandCatalog(bool forceReload);
 
+  // Handed to every app-server child (see AppServerProcess::setIdleHandler): the host sends the
+  // frames it has batched there.
+  void setIdleHandler(AppServerProcess::IdleHandler handler);
+
   // The host's side of the system's health. Never fails and never starts the app-server; it
   // may run the availability probe.
   CompanionHealth health() noexcept;
@@ -124,6 +128,7 @@ class AppServerBridge {
   std::unique_ptr<AppServerProcess> process_;
   bool initialized_ = false;
   std::map<std::string, std::string> threadIDsBySessionID_;
+  AppServerProcess::IdleHandler idleHandler_;
 };
 
 }  // namespace vellora

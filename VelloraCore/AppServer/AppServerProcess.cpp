@@ -29,23 +29,9 @@ std::string newRequestID() {
   return "vellora_" + newRandomUUIDText();
 }
 
-// The line of a request ({"id", "method", "params"}) or of a notification (no id), members in
-// the order a JSON object is written. The params are written where they are instead of being
-// copied into a new object first: a turn's params can hold tens of MiB.
-std::string messageLine(const std::string* id, std::string_view method, const JSONValue& params) {
-  std::string line = "{";
-  if (id != nullptr) {
-    line += "\"id\":";
-    JSONValue::serializeString(line, *id);
-    line += ',';
-  }
-  line += "\"method\":";
-  JSONValue::serializeString(line, method);
-  line += ",\"params\":";
-  params.serialize(line);
-  line += "}\n";
-  return line;
-}
+// A line longer than this is written in pieces while it is made, and the buffer that made it
+// is not kept for the next line.
+constexpr std::size_t kKeptLineBufferBytes = 2 * JSONValue::kSpillBytes;
 
 // `text` (valid UTF-8) without what a terminal would interpret instead of showing: escape
 // sequences (CSI "ESC [ ... final", OSC/DCS/APC/PM/SOS strings up to BEL or "ESC \\", other
@@ -203,12 +189,51 @@ void AppServerProcess::start(FileSystem& fileSystem) {
 void AppServerProcess::writeMessage(const JSONValue& message) {
   std::string line = message.serialized();
   line += '\n';
-  writeLine(line);
+  inputPipe_->writeAll(line);
 }
 
-void AppServerProcess::writeLine(std::string_view line) {
-  // One write for the line and its break: the child never sees half a message from us.
-  inputPipe_->writeAll(line);
+void AppServerProcess::writeMessageLine(const std::string* id, std::string_view method,
+                                        const JSONValue& params) {
+  // {"id", "method", "params"} (no id for a notification), members in the order a JSON object
+  // is written. The params are written where they are instead of being copied into a new
+  // object first, and a line of tens of MiB (a turn's page context) goes out in large pieces
+  // while it is being made, so it is never held whole. A line that fits one piece is written
+  // with one call, its break included.
+  std::string& line = lineOut_;
+  line.clear();
+  line += '{';
+  if (id != nullptr) {
+    line += "\"id\":";
+    JSONValue::serializeString(line, *id);
+    line += ',';
+  }
+  line += "\"method\":";
+  JSONValue::serializeString(line, method);
+  line += ",\"params\":";
+  bool spilled = false;
+  try {
+    params.serialize(line, {}, [&](std::string& full) {
+      spilled = true;
+      inputPipe_->writeAll(full);
+      full.clear();
+    });
+    line += "}\n";
+    inputPipe_->writeAll(line);
+  } catch (...) {
+    // Half a message would run into the next one: this child's input is unusable.
+    if (spilled) stop();
+    releaseLineBuffer();
+    throw;
+  }
+  releaseLineBuffer();
+}
+
+void AppServerProcess::releaseLineBuffer() noexcept {
+  if (lineOut_.capacity() > kKeptLineBufferBytes) {
+    std::string().swap(lineOut_);
+  } else {
+    lineOut_.clear();
+  }
 }
 
 JSONValue AppServerProcess::request(std::string_view method, const JSONValue& params,
@@ -225,7 +250,7 @@ JSONValue AppServerProcess::request(std::string_view method, const JSONValue& pa
                                     Seconds timeout, const OutputHandler& handler) {
   if (!isRunning() || !inputPipe_ || !outputPipe_) throw AppServerError::notRunning();
   const std::string id = newRequestID();
-  writeLine(messageLine(&id, method, params));
+  writeMessageLine(&id, method, params);
 
   const Clock::TimePoint deadline = clock_.now() + clampedTimeout(timeout);
   if (!(clock_.now() < deadline)) throw AppServerError::timeout(std::string(method));
@@ -252,7 +277,7 @@ JSONValue AppServerProcess::request(std::string_view method, const JSONValue& pa
 
 void AppServerProcess::notify(std::string_view method, const JSONValue& params) {
   if (!isRunning() || !inputPipe_) throw AppServerError::notRunning();
-  writeLine(messageLine(nullptr, method, params));
+  writeMessageLine(nullptr, method, params);
 }
 
 JSONValue AppServerProcess::readMessage() {
@@ -287,8 +312,17 @@ std::optional<JSONValue> AppServerProcess::readNextMessage(
     if (std::optional<AppServerLineBuffer::Line> line = lineBuffer_.takeLine()) {
       JSONValue message = JSONValue::parse(line->text, line->capacity);
       refuseServerRequest(message);
+      // A streamed piece of the answer is cheap to pass on; anything else may take its
+      // handler a while (an image to encode), so what the caller holds goes out first.
+      if (idleHandler_) {
+        const std::string* method = stringMember(&message, "method");
+        if (method == nullptr || *method != CodexAppServerNotifications::kAgentMessageDelta) {
+          idleHandler_();
+        }
+      }
       return message;
     }
+    if (idleHandler_) idleHandler_();
     if (deadline) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - clock_.now());
       // Past the deadline, output that is already there is still taken, never waited for.

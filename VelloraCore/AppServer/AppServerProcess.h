@@ -91,6 +91,13 @@ class AppServerProcess {
   // by then. Output that is already there is still taken after the deadline.
   std::optional<JSONValue> readMessage(Clock::TimePoint deadline);
 
+  // Called on the reading thread when no further message is ready: before waiting for the
+  // child's output, and before handing on a message other than an answer delta (whose handling
+  // may take a while). A caller that batches its own output sends it there, so nothing it
+  // holds waits for the child. Must not throw.
+  using IdleHandler = std::function<void()>;
+  void setIdleHandler(IdleHandler handler) { idleHandler_ = std::move(handler); }
+
   // Asks a running child to end (SIGTERM) without waiting for it, and drops the pipes and the
   // standard-error reader. The child is reaped whenever it goes.
   void stop() noexcept;
@@ -111,8 +118,9 @@ class AppServerProcess {
   };
 
   void writeMessage(const JSONValue& message);
-  // `line` ends with its line break.
-  void writeLine(std::string_view line);
+  // Writes a request (with `id`) or a notification (without) as one line.
+  void writeMessageLine(const std::string* id, std::string_view method, const JSONValue& params);
+  void releaseLineBuffer() noexcept;
   // A request from the server gets an error response at once: nothing here answers requests,
   // and one left unanswered would hold a turn, which has no time-out, for ever.
   void refuseServerRequest(const JSONValue& message) noexcept;
@@ -137,6 +145,9 @@ class AppServerProcess {
   // Owns the error pipe.
   std::unique_ptr<BackgroundReader> stderrReader_;
   AppServerLineBuffer lineBuffer_;
+  // Where request lines are made; kept between lines unless one was long.
+  std::string lineOut_;
+  IdleHandler idleHandler_;
 };
 
 }  // namespace vellora

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -97,6 +98,14 @@ class JSONValue {
   std::string serialized(const JSONWriteOptions& options = {}) const;
   // Appends the JSON text to `out`.
   void serialize(std::string& out, const JSONWriteOptions& options = {}) const;
+  // Takes bytes out of a writer's buffer (writes them somewhere) and leaves it empty.
+  using Spill = std::function<void(std::string&)>;
+  // How full the buffer gets before serialize() hands it to its spill.
+  static constexpr std::size_t kSpillBytes = 1024 * 1024;
+  // Appends the JSON text to `out`, handing `out` to `spill` whenever it holds kSpillBytes or
+  // more, so that a value of any size is written with a bounded buffer (a long text in pieces).
+  // What is left at the end stays in `out`. A failure may come after bytes were spilled.
+  void serialize(std::string& out, const JSONWriteOptions& options, const Spill& spill) const;
   // Appends `text` as a quoted, escaped JSON string.
   static void serializeString(std::string& out, std::string_view text,
                               const JSONWriteOptions& options = {});
@@ -104,6 +113,8 @@ class JSONValue {
   friend bool operator==(const JSONValue& a, const JSONValue& b) noexcept;
 
  private:
+  void serialize(std::string& out, const JSONWriteOptions& options, const Spill* spill) const;
+
   // Alternative order matches Kind.
   std::variant<std::string, double, bool, Object, Array, std::nullptr_t> storage_;
 };

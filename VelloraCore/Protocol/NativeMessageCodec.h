@@ -42,15 +42,31 @@ inline constexpr std::size_t kHeaderBytes = 4;
 // Fails with payloadTooLarge when the payload is longer than kMaxPayloadBytes.
 void checkPayloadSize(std::uint64_t payloadBytes);
 
-// The frame bytes of the record: header and compact JSON payload with "/" escaped.
+// Appends the frame bytes of the record to `out`: header and compact JSON payload with "/"
+// escaped. Returns the payload's length. On failure `out` is left as it was.
 // Throws NativeMessageCodecError (payloadTooLarge) or JSONError.
 template <JSONRecord Record>
+std::size_t appendFrame(std::string& out, const Record& record) {
+  const std::size_t start = out.size();
+  try {
+    out.append(kHeaderBytes, '\0');
+    record.appendJSON(out);
+    checkPayloadSize(out.size() - start - kHeaderBytes);
+  } catch (...) {
+    out.resize(start);
+    throw;
+  }
+  const std::size_t payloadBytes = out.size() - start - kHeaderBytes;
+  const auto length = static_cast<std::uint32_t>(payloadBytes);
+  std::memcpy(out.data() + start, &length, kHeaderBytes);
+  return payloadBytes;
+}
+
+// The frame bytes of the record alone. Throws as appendFrame.
+template <JSONRecord Record>
 std::string encodeFrame(const Record& record) {
-  std::string frame(kHeaderBytes, '\0');
-  record.appendJSON(frame);
-  checkPayloadSize(frame.size() - kHeaderBytes);
-  const auto length = static_cast<std::uint32_t>(frame.size() - kHeaderBytes);
-  std::memcpy(frame.data(), &length, kHeaderBytes);
+  std::string frame;
+  appendFrame(frame, record);
   return frame;
 }
 

@@ -30,11 +30,14 @@ std::size_t readFully(int fd, char* buffer, std::size_t count) {
   return total;
 }
 
-// A payload arrives in chunks that start small and double up to kMaxChunkBytes, so memory
-// grows only as bytes actually arrive: a header announcing 4 GB followed by a few bytes never
-// allocates 4 GB. Chunks are never reallocated (a growing buffer would leave copies behind in
-// the heap); once the payload is complete they are moved into one buffer with JSON parse padding,
-// each chunk freed as soon as it has been copied.
+// A payload announced as at most kDirectReadBytes is read straight into one buffer of its
+// size: memory is only committed as bytes arrive, so a lying header costs address space, not
+// memory. A longer one arrives in chunks that start small and double up to kMaxChunkBytes, so
+// memory grows only as bytes actually arrive: a header announcing 4 GB followed by a few bytes
+// never allocates 4 GB. Chunks are never reallocated (a growing buffer would leave copies
+// behind in the heap); once the payload is complete they are moved into one buffer with JSON
+// parse padding, each chunk freed as soon as it has been copied.
+constexpr std::size_t kDirectReadBytes = 64 * 1024 * 1024;
 constexpr std::size_t kFirstChunkBytes = 64 * 1024;
 constexpr std::size_t kMaxChunkBytes = 8 * 1024 * 1024;
 
@@ -46,6 +49,7 @@ struct Chunk {
 }  // namespace
 
 std::optional<NativeEnvelope> NativeMessageIO::readEnvelope() {
+  flush();
   char header[NativeMessageCodec::kHeaderBytes];
   const std::size_t headerBytes = readFully(input_, header, sizeof header);
   if (headerBytes == 0) return std::nullopt;
@@ -54,15 +58,28 @@ std::optional<NativeEnvelope> NativeMessageIO::readEnvelope() {
   }
   const std::size_t length = NativeMessageCodec::payloadLength(header);
 
+  std::unique_ptr<char[]> payload;
+  if (length <= kDirectReadBytes) {
+    payload.reset(new char[length + JSONValue::kParsePadding]);
+    if (readFully(input_, payload.get(), length) < length) {
+      throw NativeMessageCodecError(NativeMessageCodecError::Case::truncatedPayload);
+    }
+  } else {
+    payload = readInChunks(length);
+  }
+  JSONValue value =
+      JSONValue::parse(std::string_view(payload.get(), length), length + JSONValue::kParsePadding);
+  payload.reset();
+  return NativeEnvelope::fromJSON(std::move(value));
+}
+
+std::unique_ptr<char[]> NativeMessageIO::readInChunks(std::size_t length) {
   std::vector<Chunk> chunks;
   std::size_t received = 0;
   std::size_t chunkBytes = kFirstChunkBytes;
   while (received < length) {
     const std::size_t size = std::min(chunkBytes, length - received);
-    // The last chunk of a small payload keeps room for the parse padding.
-    const bool only = chunks.empty() && size == length;
-    Chunk chunk{std::unique_ptr<char[]>(new char[size + (only ? JSONValue::kParsePadding : 0)]),
-                size};
+    Chunk chunk{std::unique_ptr<char[]>(new char[size]), size};
     const std::size_t arrived = readFully(input_, chunk.bytes.get(), size);
     received += arrived;
     if (arrived < size) {
@@ -72,39 +89,42 @@ std::optional<NativeEnvelope> NativeMessageIO::readEnvelope() {
     chunkBytes = std::min(chunkBytes * 2, kMaxChunkBytes);
   }
 
-  std::unique_ptr<char[]> payload;
-  if (chunks.size() == 1) {
-    payload = std::move(chunks.front().bytes);
-  } else {
-    payload.reset(new char[length + JSONValue::kParsePadding]);
-    std::size_t offset = 0;
-    for (Chunk& chunk : chunks) {
-      std::memcpy(payload.get() + offset, chunk.bytes.get(), chunk.size);
-      offset += chunk.size;
-      chunk.bytes.reset();
-    }
+  std::unique_ptr<char[]> payload(new char[length + JSONValue::kParsePadding]);
+  std::size_t offset = 0;
+  for (Chunk& chunk : chunks) {
+    std::memcpy(payload.get() + offset, chunk.bytes.get(), chunk.size);
+    offset += chunk.size;
+    chunk.bytes.reset();
   }
-  chunks.clear();
-  JSONValue value =
-      JSONValue::parse(std::string_view(payload.get(), length), length + JSONValue::kParsePadding);
-  payload.reset();
-  return NativeEnvelope::fromJSON(std::move(value));
+  return payload;
 }
 
 void NativeMessageIO::writeEnvelope(const NativeEnvelope& envelope) {
-  const std::string frame = NativeMessageCodec::encodeFrame(envelope);
-  if (frame.size() - NativeMessageCodec::kHeaderBytes > maxWritePayloadBytes_) {
+  queueEnvelope(envelope);
+  flush();
+}
+
+void NativeMessageIO::queueEnvelope(const NativeEnvelope& envelope) {
+  const std::size_t start = queued_.size();
+  if (NativeMessageCodec::appendFrame(queued_, envelope) > maxWritePayloadBytes_) {
+    queued_.resize(start);
     throw NativeMessageCodecError(NativeMessageCodecError::Case::payloadTooLarge);
   }
-  std::string_view rest = frame;
+}
+
+void NativeMessageIO::flush() {
+  std::string_view rest = queued_;
   while (!rest.empty()) {
     ssize_t n = ::write(output_, rest.data(), rest.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw IOError("Could not write the Native Messaging output", errno);
+      const int error = errno;
+      queued_.clear();
+      throw IOError("Could not write the Native Messaging output", error);
     }
     rest.remove_prefix(static_cast<std::size_t>(n));
   }
+  queued_.clear();
 }
 
 }  // namespace vellora

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace vellora {
 namespace {
@@ -123,6 +124,67 @@ TEST(JSONValueTest, escapesStringsForTheWire) {
   }
   EXPECT_EQ(JSONValue(JSONValue::Array{longText, "x"}).serialized(), "[\"" + escaped + "\",\"x\"]");
   EXPECT_EQ(JSONValue(longText).serialized({.escapeSlashes = false}), '"' + escapedPlain + '"');
+}
+
+TEST(JSONValueTest, escapesEachByteWhereverItFallsAmongPlainOnes) {
+  // Plain bytes are skipped eight at a time: every escape must be found at every offset, also
+  // next to bytes above 0x7F.
+  struct Case {
+    std::string byte;
+    std::string escaped;
+    std::string escapedPlain;  // slashes left as they are
+  };
+  std::vector<Case> cases = {{"\"", R"(\")", R"(\")"},
+                             {"\\", R"(\\)", R"(\\)"},
+                             {"/", R"(\/)", "/"},
+                             {"\n", R"(\n)", R"(\n)"},
+                             {"\x1f", R"(\u001f)", R"(\u001f)"},
+                             {std::string(1, '\0'), R"(\u0000)", R"(\u0000)"},
+                             {"\x7f", "\x7f", "\x7f"},
+                             {" ", " ", " "},
+                             {"0", "0", "0"},
+                             {"\xc3\xa9", "\xc3\xa9", "\xc3\xa9"}};
+  for (const std::string& filler : {std::string("a"), std::string("\xff")}) {
+    for (const Case& c : cases) {
+      for (std::size_t offset = 0; offset <= 17; ++offset) {
+        const std::string before(offset, filler[0]);
+        const std::string after(19 - offset, filler[0]);
+        const JSONValue value(before + c.byte + after);
+        EXPECT_EQ(value.serialized(), '"' + before + c.escaped + after + '"')
+            << "byte " << static_cast<int>(static_cast<unsigned char>(c.byte[0])) << " at "
+            << offset;
+        EXPECT_EQ(value.serialized({.escapeSlashes = false}),
+                  '"' + before + c.escapedPlain + after + '"');
+      }
+    }
+  }
+}
+
+TEST(JSONValueTest, spillsLongValuesInBoundedPiecesThatJoinToTheWholeText) {
+  std::string text;
+  while (text.size() < 3 * JSONValue::kSpillBytes + 12345) text += "a/b \"q\" \\ \n caf\xC3\xA9 ";
+  JSONValue::Array many;
+  for (int i = 0; i < 20000; ++i) many.push_back(JSONValue::object({{"i", i}, {"s", "x/y"}}));
+  const JSONValue value =
+      JSONValue::object({{"a", 1}, {"many", many}, {"text", text}, {"z", true}});
+  for (const JSONWriteOptions options :
+       {JSONWriteOptions{}, JSONWriteOptions{.escapeSlashes = false}}) {
+    std::vector<std::size_t> pieces;
+    std::string joined;
+    std::string out = "prefix:";
+    value.serialize(out, options, [&](std::string& full) {
+      pieces.push_back(full.size());
+      joined += full;
+      full.clear();
+    });
+    joined += out;
+    EXPECT_EQ(joined, "prefix:" + value.serialized(options));
+    EXPECT_GE(pieces.size(), 3u);
+    for (std::size_t piece : pieces) {
+      EXPECT_GE(piece, JSONValue::kSpillBytes);
+      EXPECT_LT(piece, 2 * JSONValue::kSpillBytes);
+    }
+  }
 }
 
 TEST(JSONValueTest, prettyPrintsWithSortedKeys) {

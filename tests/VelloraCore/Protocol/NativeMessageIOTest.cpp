@@ -134,5 +134,40 @@ TEST(NativeMessageIOTest, writesWholeFramesAndReportsAClosedPipe) {
   }
 }
 
+TEST(NativeMessageIOTest, queuedFramesGoOutTogetherInOrderBeforeTheNextWriteOrRead) {
+  Pipe output;
+  Pipe input;
+  NativeMessageIO io(input.readEnd, output.writeEnd, 64);
+  ::fcntl(output.readEnd, F_SETFL, O_NONBLOCK);
+  const auto readAvailable = [&] {
+    std::string bytes(4096, '\0');
+    const ssize_t count = ::read(output.readEnd, bytes.data(), bytes.size());
+    bytes.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return bytes;
+  };
+  const NativeEnvelope first{.type = "chat.delta", .delta = "Hel"};
+  const NativeEnvelope second{.type = "chat.delta", .delta = "lo/"};
+  const NativeEnvelope tooLarge{.type = "chat.delta", .delta = std::string(60, 'x')};
+  const NativeEnvelope done{.type = "chat.done"};
+
+  io.flush();  // nothing queued: nothing written
+  io.queueEnvelope(first);
+  io.queueEnvelope(second);
+  EXPECT_THROW(io.queueEnvelope(tooLarge), NativeMessageCodecError);
+  EXPECT_TRUE(io.hasQueuedFrames());
+  EXPECT_EQ(readAvailable(), "");
+  io.writeEnvelope(done);
+  EXPECT_FALSE(io.hasQueuedFrames());
+  EXPECT_EQ(readAvailable(), NativeMessageCodec::encodeFrame(first) +
+                                 NativeMessageCodec::encodeFrame(second) +
+                                 NativeMessageCodec::encodeFrame(done));
+
+  // Nothing queued is left behind when the host goes back to reading.
+  io.queueEnvelope(first);
+  input.closeWrite();
+  EXPECT_EQ(io.readEnvelope(), std::nullopt);
+  EXPECT_EQ(readAvailable(), NativeMessageCodec::encodeFrame(first));
+}
+
 }  // namespace
 }  // namespace vellora

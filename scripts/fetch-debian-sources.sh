@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Unpacks the Debian source packages of simdjson and libspng, which Debian ships without static
+# archives, for the release build's static linking (cmake/Dependencies.cmake compiles them).
+# Destination: $VELLORA_DEBIAN_SOURCE_DIR or ~/.cache/vellora/debian-src. Quick when present.
+# Adds a deb-src entry for Debian's own archive when the machine has none (needs root or sudo).
+set -euo pipefail
+
+SOURCES=(simdjson=3.0.1-1 libspng=0.7.3-3)
+FOLDERS=(simdjson-3.0.1 libspng-0.7.3)
+destination="${VELLORA_DEBIAN_SOURCE_DIR:-$HOME/.cache/vellora/debian-src}"
+
+present=true
+for folder in "${FOLDERS[@]}"; do
+  [[ -d "$destination/$folder" ]] || present=false
+done
+if $present; then exit 0; fi
+
+sudo=""
+if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
+if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  echo "Adding Debian's source archive (deb-src) for simdjson and libspng"
+  $sudo tee /etc/apt/sources.list.d/vellora-deb-src.sources >/dev/null <<'SOURCES_FILE'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES_FILE
+  $sudo apt-get update -qq
+fi
+
+mkdir -p "$destination"
+work="$(mktemp -d "$destination/.fetch-XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+# As root, apt would warn that its unprivileged sandbox user cannot reach the folder.
+sandbox=()
+if [[ "$(id -u)" == 0 ]]; then sandbox=(-o APT::Sandbox::User=root); fi
+(cd "$work" && apt-get source -qq "${sandbox[@]}" "${SOURCES[@]}" >/dev/null)
+for folder in "${FOLDERS[@]}"; do
+  rm -rf "${destination:?}/$folder"
+  mv "$work/$folder" "$destination/$folder"
+done
