@@ -18,14 +18,16 @@ if $present; then exit 0; fi
 sudo=""
 if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
 if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  echo "Adding Debian's source archive (deb-src) for simdjson and libspng"
-  $sudo tee /etc/apt/sources.list.d/vellora-deb-src.sources >/dev/null <<'SOURCES_FILE'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES_FILE
+  # The same archives the machine installs binary packages from, as source entries.
+  echo "Adding source entries (deb-src) for the machine's Debian archives"
+  list=/etc/apt/sources.list.d/vellora-deb-src
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [[ -f "$file" && "$file" != "$list.sources" ]] || continue
+    sed -E 's/^Types:.*/Types: deb-src/' "$file"
+    echo
+  done | $sudo tee "$list.sources" >/dev/null
+  grep -hsE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list |
+    sed 's/^deb /deb-src /' | $sudo tee "$list.list" >/dev/null || true
   $sudo apt-get update -qq
 fi
 
