@@ -1,0 +1,44 @@
+#include "tests/VelloraCompanion/Qt/OffscreenApplication.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QWidget>
+#include <cstdlib>
+
+namespace vellora::test {
+
+void ensureOffscreenApplication() {
+  static QApplication* application = [] {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "CompanionQtTests";
+    static char* argv[] = {name, nullptr};
+    return new QApplication(argc, argv);
+  }();
+  (void)application;
+}
+
+std::string saveScreenshot(QWidget& widget, const std::string& name) {
+  const char* buildDirectory = std::getenv("VELLORA_BUILD_DIR");
+  const QString folder =
+      QString::fromUtf8(buildDirectory != nullptr ? buildDirectory : VELLORA_BINARY_DIR) +
+      "/screenshots";
+  QDir().mkpath(folder);
+  const QString path = folder + "/" + QString::fromStdString(name) + ".png";
+  widget.grab().save(path);
+  return path.toStdString();
+}
+
+int countPixels(const QImage& image, const QColor& color) {
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  const QRgb wanted = color.rgb();
+  int count = 0;
+  for (int y = 0; y < rgb.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < rgb.width(); ++x) count += (line[x] & 0xffffff) == (wanted & 0xffffff);
+  }
+  return count;
+}
+
+}  // namespace vellora::test
