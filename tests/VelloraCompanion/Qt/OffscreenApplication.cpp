@@ -30,15 +30,4 @@ std::string saveScreenshot(QWidget& widget, const std::string& name) {
   return path.toStdString();
 }
 
-int countPixels(const QImage& image, const QColor& color) {
-  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-  const QRgb wanted = color.rgb();
-  int count = 0;
-  for (int y = 0; y < rgb.height(); ++y) {
-    const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
-    for (int x = 0; x < rgb.width(); ++x) count += (line[x] & 0xffffff) == (wanted & 0xffffff);
-  }
-  return count;
-}
-
 }  // namespace vellora::test

@@ -16,6 +16,7 @@
 #include "VelloraCompanion/Qt/AppIconImage.h"
 #include "tests/VelloraCompanion/Model/CompanionFixture.h"
 #include "tests/VelloraCompanion/Qt/OffscreenApplication.h"
+#include "tests/VelloraCompanion/Qt/Pixels.h"
 
 namespace vellora {
 namespace {
@@ -225,7 +226,7 @@ TEST(WelcomeViewTest, showsEachStateAsTheUserSeesIt) {
     EXPECT_EQ(find(*view, "refreshButton")->isEnabled(), c.expected.footerEnabled);
 
     // One green badge per complete step (about 600 pixels each).
-    const int greenPixels = test::countPixels(view->grab().toImage(), QColor(52, 199, 89));
+    const int greenPixels = test::countPixels(view->grab().toImage(), test::kBadgeGreen);
     EXPECT_GE(greenPixels, green * 400);
     EXPECT_LE(greenPixels, green * 700 + 50);
   }
