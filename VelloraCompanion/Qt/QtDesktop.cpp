@@ -24,6 +24,16 @@
 
 namespace vellora {
 
+namespace {
+
+#if defined(__APPLE__)
+constexpr bool kSystemOpensMenu = true;
+#else
+constexpr bool kSystemOpensMenu = false;
+#endif
+
+}  // namespace
+
 // The welcome window: fixed size, its content replaced whole; tells the desktop when the user
 // closes it.
 class WelcomeWindow final : public QWidget {
@@ -98,7 +108,8 @@ bool QtDesktop::installStatusItem(const StatusItemAppearance& appearance) {
                    [this](QSystemTrayIcon::ActivationReason reason) {
                      // A left click opens the menu, as a menu-bar item does; a double click
                      // reopens the application.
-                     if (reason == QSystemTrayIcon::Trigger && statusMenu_) {
+                     // (On macOS the system opens the menu itself.)
+                     if (reason == QSystemTrayIcon::Trigger && statusMenu_ && !kSystemOpensMenu) {
                        statusMenu_->popup(QCursor::pos());
                      } else if (reason == QSystemTrayIcon::DoubleClick && handlers_.reopen) {
                        handlers_.reopen();
