@@ -125,13 +125,12 @@ class XSession {
     server_ = Running(makePosixProcessLauncher()->launch(xvfb));
     std::string number;
     const SteadyTime::time_point deadline = SteadyTime::now() + kStartTimeout;
-    char c;
-    while (
-        number.find('\n') == std::string::npos &&
-        server_.child.standardOutput->waitReadable(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now())) &&
-        server_.child.standardOutput->read(&c, 1) == 1) {
-      number.push_back(c);
+    ByteStream& output = *server_.child.standardOutput;
+    for (char c = 0; number.find('\n') == std::string::npos; number.push_back(c)) {
+      // A negative time-out would wait without limit.
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now());
+      if (left <= 0ms || !output.waitReadable(left) || output.read(&c, 1) != 1) break;
     }
     ASSERT_NE(number.find('\n'), std::string::npos)
         << "Xvfb did not start a display within " << kStartTimeout.count() << " s";
