@@ -9,9 +9,11 @@ DEBIAN_PACKAGES=(
   libsimdjson-dev libicu-dev libre2-dev libspng-dev libwebp-dev libturbojpeg0-dev libstb-dev
   uuid-dev libgtest-dev libgmock-dev libbenchmark-dev
   zsh chromium
+  qt6-base-dev qt6-svg-dev
+  xvfb trayer xdotool x11-utils imagemagick
 )
 HOMEBREW_FORMULAE=(cmake ninja pkg-config simdjson icu4c re2 libspng webp jpeg-turbo stb
-  googletest google-benchmark node)
+  googletest google-benchmark node qt)
 
 if [[ "$(uname -s)" == "Darwin" ]]; then
   echo "On macOS, install the dependencies with Homebrew:"

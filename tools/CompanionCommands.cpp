@@ -139,7 +139,7 @@ int runStatusCommand(const std::vector<std::string>& arguments, const std::strin
   const CompanionHealth health = checks->measureRefresh(std::nullopt);
   const std::optional<std::string> folder = findExtensionFolder(
       terminal.fileSystem(), checks->paths(), currentDirectory(terminal.fileSystem()));
-  const WelcomeContent content = makeWelcomeContent(health, false, false);
+  const WelcomeContent content = makeWelcomeContent(health, false, false, kHostDesktopPlatform);
   if (json) {
     std::cout << statusJSON(health, content.steps, folder)
                      .serialized(JSONWriteOptions{.escapeSlashes = false})

@@ -26,6 +26,7 @@ CompanionApp::CompanionApp(CompanionServices services)
       dispatch_(services.dispatch),
       fileSystem_(services.fileSystem),
       currentDirectory_(std::move(services.currentDirectory)),
+      platform_(services.platform),
       checks_(services.fileSystem, services.launcher, std::move(services.environment),
               std::move(services.homeDirectory), std::move(services.paths),
               services.desktop.executablePath(), std::move(services.shellCodexPathResolver),
@@ -99,15 +100,17 @@ void CompanionApp::showSetupWindow() {
   if (!setupWindow_) setupWindow_ = desktop_.createWelcomeWindow();
   desktop_.setActivationPolicy(ActivationPolicy::regular);
   if (!latestHealth_) latestHealth_ = currentHealth();
-  desktop_.setWelcomeContent(*setupWindow_, makeWelcomeContent(*latestHealth_, isRefreshingStatus_,
-                                                               isRepairingBrowserConnection_));
+  desktop_.setWelcomeContent(*setupWindow_,
+                             makeWelcomeContent(*latestHealth_, isRefreshingStatus_,
+                                                isRepairingBrowserConnection_, platform_));
   desktop_.presentWindow(*setupWindow_);
 }
 
 void CompanionApp::showWelcomeContentIfOpen(const CompanionHealth& health) {
   if (!setupWindow_) return;
-  desktop_.setWelcomeContent(*setupWindow_, makeWelcomeContent(health, isRefreshingStatus_,
-                                                               isRepairingBrowserConnection_));
+  desktop_.setWelcomeContent(
+      *setupWindow_,
+      makeWelcomeContent(health, isRefreshingStatus_, isRepairingBrowserConnection_, platform_));
 }
 
 void CompanionApp::showAlert(const std::string& messageText, const std::string& informativeText) {
@@ -260,7 +263,7 @@ void CompanionApp::showExtensionFolder() {
   const std::size_t choice = desktop_.runAlert(
       Alert{"Chrome extension folder",
             "Select this folder after choosing Load Unpacked in Chrome:\n\n" + folder,
-            {"OK", "Show in Finder"}});
+            {"OK", revealFolderButtonTitle(platform_)}});
   if (choice == 1) desktop_.revealInFileViewer(folder);
 }
 

@@ -9,6 +9,7 @@
 #include "VelloraCompanion/Model/CompanionAction.h"
 #include "VelloraCompanion/Model/CompanionChecks.h"
 #include "VelloraCompanion/Model/Desktop.h"
+#include "VelloraCompanion/Model/DesktopPlatform.h"
 #include "VelloraCompanion/Model/Dispatch.h"
 #include "VelloraCompanion/Model/NativeHostInstallOutcome.h"
 #include "VelloraCore/Chrome/AppPaths.h"
@@ -38,6 +39,8 @@ struct CompanionServices {
   ShellCodexPathResolver shellCodexPathResolver;
   // The sampler's pause on the worker thread.
   CompanionChecks::Sleep sleep;
+  // Whose words the texts that name the desktop use; kHostDesktopPlatform in production.
+  DesktopPlatform platform = DesktopPlatform::macOS;
 };
 
 // The companion application: owns all state, and turns the desktop's events and the user's
@@ -122,6 +125,7 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   Dispatch& dispatch_;
   FileSystem& fileSystem_;
   std::string currentDirectory_;
+  DesktopPlatform platform_;
   CompanionChecks checks_;
 
   bool hasStatusItem_ = false;

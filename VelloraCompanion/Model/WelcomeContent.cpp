@@ -15,13 +15,13 @@ WelcomeCardBody cardBody(const WelcomeStep& step) {
 }  // namespace
 
 WelcomeContent makeWelcomeContent(const CompanionHealth& health, bool isRefreshingStatus,
-                                  bool isRepairingBrowserConnection) {
+                                  bool isRepairingBrowserConnection, DesktopPlatform platform) {
   WelcomeContent content;
   content.windowTitle = "Welcome to Vellora";
   content.title = "Welcome to Vellora";
   content.subtitle = "Put Codex inside Chrome (using codex-app-server)";
   content.steps = welcomeSteps(health.nativeHost, health.extension, health.codex, health.appServer,
-                               health.auth);
+                               health.auth, platform);
   for (const WelcomeStep& step : content.steps) content.cardBodies.push_back(cardBody(step));
   content.loadingInstructions = {
       {"0. Make sure Developer Mode is on", std::nullopt, std::nullopt},

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "VelloraCompanion/Model/CompanionAction.h"
+#include "VelloraCompanion/Model/DesktopPlatform.h"
 #include "VelloraCompanion/Model/WelcomeStep.h"
 #include "VelloraCore/Protocol/HealthState.h"
 
@@ -64,6 +65,7 @@ struct WelcomeContent {
 };
 
 WelcomeContent makeWelcomeContent(const CompanionHealth& health, bool isRefreshingStatus,
-                                  bool isRepairingBrowserConnection);
+                                  bool isRepairingBrowserConnection,
+                                  DesktopPlatform platform = DesktopPlatform::macOS);
 
 }  // namespace vellora

@@ -38,9 +38,10 @@ std::string extensionDetail(HealthState nativeHost, HealthState extension) {
 }  // namespace
 
 std::vector<WelcomeStep> welcomeSteps(HealthState nativeHost, HealthState extension,
-                                      HealthState codex, HealthState appServer, HealthState auth) {
+                                      HealthState codex, HealthState appServer, HealthState auth,
+                                      DesktopPlatform platform) {
   std::vector<WelcomeStep> steps;
-  steps.push_back({1, "Install Vellora Mac app", true, "Vellora is running.", {}});
+  steps.push_back({1, companionStepTitle(platform), true, "Vellora is running.", {}});
   steps.push_back({2,
                    "Sign into Codex",
                    isReady(codex) && isReady(auth) && isReady(appServer),

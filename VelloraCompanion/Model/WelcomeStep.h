@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "VelloraCompanion/Model/CompanionAction.h"
+#include "VelloraCompanion/Model/DesktopPlatform.h"
 #include "VelloraCore/Protocol/HealthState.h"
 
 namespace vellora {
@@ -29,11 +30,13 @@ struct WelcomeStep {
 };
 
 // The three steps, in order:
-//   1 "Install Vellora Mac app"   always complete, "Vellora is running."
+//   1 "Install Vellora Mac app"   always complete, "Vellora is running." (the title names the
+//                                 desktop of `platform`: "Install Vellora desktop app" on Linux)
 //   2 "Sign into Codex"           complete when codex, auth and appServer are ready
 //   3 "Install Chrome extension"  complete when extension and nativeHost are ready; the action
 //                                 "Show extension folder path" when extension is missing or error
 std::vector<WelcomeStep> welcomeSteps(HealthState nativeHost, HealthState extension,
-                                      HealthState codex, HealthState appServer, HealthState auth);
+                                      HealthState codex, HealthState appServer, HealthState auth,
+                                      DesktopPlatform platform = DesktopPlatform::macOS);
 
 }  // namespace vellora

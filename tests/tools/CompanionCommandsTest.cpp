@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "VelloraCompanion/Model/DesktopPlatform.h"
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Chrome/NativeHostManifest.h"
 #include "VelloraCore/Platform/FileSystem.h"
@@ -121,17 +122,20 @@ TEST_F(CompanionCommandsTest, statusWithTheExtensionLoadedSetsUpTheConnection) {
 TEST_F(CompanionCommandsTest, statusWithoutTheExtensionSaysWhatToDo) {
   const ClientRun run = client({"status", "--json"});
   ASSERT_EQ(run.status, 0) << run.err;
-  const JSONValue expected = JSONValue::parse(R"({
+  // Step 1 names the desktop the client was built for.
+  std::string expectedText = R"({
     "health": {"companion": "ready", "nativeHost": "missing", "extension": "missing",
                "codex": "ready", "appServer": "ready", "auth": "missing"},
     "steps": [
-      {"number": 1, "title": "Install Vellora Mac app", "isComplete": true,
+      {"number": 1, "title": "STEP1", "isComplete": true,
        "detail": "Vellora is running.", "actions": []},
       {"number": 2, "title": "Sign into Codex", "isComplete": false,
        "detail": "Open Codex and sign in, then choose Refresh Status.", "actions": []},
       {"number": 3, "title": "Install Chrome extension", "isComplete": false, "detail": "",
        "actions": ["Show extension folder path"]}],
-    "extensionFolder": null})");
+    "extensionFolder": null})";
+  expectedText.replace(expectedText.find("STEP1"), 5, companionStepTitle(kHostDesktopPlatform));
+  const JSONValue expected = JSONValue::parse(expectedText);
   EXPECT_EQ(JSONValue::parse(run.out).serialized(), expected.serialized());
   EXPECT_FALSE(manifest());
 }

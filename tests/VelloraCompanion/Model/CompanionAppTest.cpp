@@ -310,6 +310,28 @@ TEST_F(CompanionAppTest, showingTheExtensionFolderCopiesItsPathAndOffersToReveal
                                            {"OK"}}));
 }
 
+// The Mac keeps its own words; a Linux desktop reads its own in step 1 and in the folder alert.
+TEST_F(CompanionAppTest, textsThatNameTheDesktopFollowThePlatform) {
+  desktop_.resources = home() / "Vellora/Resources";
+  home().writeFile("Vellora/Resources/extension/manifest.json", "{}");
+  const struct {
+    DesktopPlatform platform;
+    const char* stepTitle;
+    const char* revealButton;
+  } cases[] = {
+      {DesktopPlatform::macOS, "Install Vellora Mac app", "Show in Finder"},
+      {DesktopPlatform::freedesktop, "Install Vellora desktop app", "Show in Files"},
+  };
+  for (const auto& c : cases) {
+    std::shared_ptr<CompanionApp> app = makeApp("/nonexistent", c.platform);
+    app->rebuildStatusMenu(test::allReady());
+    app->showSetupWindow();
+    EXPECT_EQ(desktop_.lastWelcomeContent().steps[0].title, c.stepTitle);
+    app->showExtensionFolder();
+    EXPECT_EQ(desktop_.alerts.back().buttons, (std::vector<std::string>{"OK", c.revealButton}));
+  }
+}
+
 TEST_F(CompanionAppTest, theDevelopmentBuildIsUsedOutsideABundle) {
   const std::string dist =
       test::writeExtensionFolder(home(), "checkout/apps/extension/dist", "Vellora");

@@ -75,7 +75,8 @@ class CompanionFixture {
   }
   CompanionChecks makeChecks() { return makeChecks(companionExecutable_); }
 
-  std::shared_ptr<CompanionApp> makeApp(const std::string& currentDirectory = "/nonexistent") {
+  std::shared_ptr<CompanionApp> makeApp(const std::string& currentDirectory = "/nonexistent",
+                                        DesktopPlatform platform = DesktopPlatform::macOS) {
     auto sleeps = sleeps_;
     return CompanionApp::create(CompanionServices{
         .desktop = desktop_,
@@ -88,6 +89,7 @@ class CompanionFixture {
         .currentDirectory = currentDirectory,
         .shellCodexPathResolver = noShell(),
         .sleep = [sleeps](double seconds) { sleeps->push_back(seconds); },
+        .platform = platform,
     });
   }
 

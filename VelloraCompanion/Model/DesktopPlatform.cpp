@@ -1,0 +1,25 @@
+#include "VelloraCompanion/Model/DesktopPlatform.h"
+
+namespace vellora {
+
+std::string companionStepTitle(DesktopPlatform platform) {
+  switch (platform) {
+    case DesktopPlatform::macOS:
+      return "Install Vellora Mac app";
+    case DesktopPlatform::freedesktop:
+      return "Install Vellora desktop app";
+  }
+  return {};
+}
+
+std::string revealFolderButtonTitle(DesktopPlatform platform) {
+  switch (platform) {
+    case DesktopPlatform::macOS:
+      return "Show in Finder";
+    case DesktopPlatform::freedesktop:
+      return "Show in Files";
+  }
+  return {};
+}
+
+}  // namespace vellora

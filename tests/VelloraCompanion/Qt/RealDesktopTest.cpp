@@ -1,0 +1,387 @@
+// The companion as a user starts it, on a real X display (Xvfb) with a real system tray
+// (trayer): the tray icon is embedded, its menu opens on a click, the welcome window opens at
+// launch with its title and size, and the launch refresh shows its result in the window. Then
+// the same with the installed layout and Debian's Chromium, which loads the probe extension
+// from the folder the companion prepared: Refresh Status finds it, writes the host manifest and
+// step 3 turns complete. Screenshots go to <build>/screenshots/desktop-*.png.
+//
+// Waits poll the display with a bound; a display or tray that cannot start fails the test with
+// the reason.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QImage>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Chrome/NativeHostManifest.h"
+#include "VelloraCore/Platform/FileSystem.h"
+#include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Protocol/JSONValue.h"
+#include "tests/VelloraCompanion/Qt/Pixels.h"
+#include "tests/fakes/FakeCodexAppServer.h"
+#include "tests/support/Chromium.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace vellora {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyTime = std::chrono::steady_clock;
+
+// Generous bounds for a loaded machine and the ASan build.
+constexpr auto kStartTimeout = 30s;
+constexpr auto kCheckTimeout = 90s;
+constexpr auto kCommandTimeout = 20s;
+constexpr auto kPollInterval = 100ms;
+
+// The probe's ID, which follows from the "key" in its manifest.
+constexpr const char* kProbeID = "pdgpgmhmpnlldpnpdlnihcbjcaaelbpi";
+
+std::string screenshotPath(const std::string& name) {
+  const char* buildDirectory = std::getenv("VELLORA_BUILD_DIR");
+  const std::string folder =
+      std::string(buildDirectory != nullptr ? buildDirectory : VELLORA_BINARY_DIR) + "/screenshots";
+  ::mkdir(folder.c_str(), 0755);
+  return folder + "/" + name + ".png";
+}
+
+// Polls `condition` until it holds or `timeout` passes; true when it held.
+bool waitUntil(const std::function<bool()>& condition, SteadyTime::duration timeout) {
+  const SteadyTime::time_point deadline = SteadyTime::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (SteadyTime::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+// Reads a child's output to its end, bounded; what came before the bound.
+std::string readAll(ByteStream& stream, SteadyTime::time_point deadline) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now());
+    if (left <= 0ms || !stream.waitReadable(left)) break;
+    const std::size_t count = stream.read(buffer, sizeof buffer);
+    if (count == 0) break;
+    text.append(buffer, count);
+  }
+  return text;
+}
+
+// Stops a child: SIGTERM, then SIGKILL if it does not end within a few seconds.
+void stop(Process& process) {
+  if (!process.isRunning()) return;
+  process.terminate();
+  if (!process.waitForExit(SteadyTime::now() + 10s)) {
+    ::kill(process.processID(), SIGKILL);
+    process.waitForExit(SteadyTime::now() + 10s);
+  }
+}
+
+// A program started for the length of a test, stopped at the end.
+struct Running {
+  LaunchedProcess child;
+  Running() = default;
+  explicit Running(LaunchedProcess launched) : child(std::move(launched)) {}
+  Running(Running&&) = default;
+  Running& operator=(Running&& other) {
+    if (child.process) stop(*child.process);
+    child = std::move(other.child);
+    return *this;
+  }
+  ~Running() {
+    if (child.process) stop(*child.process);
+  }
+};
+
+// An X display of its own with a system tray, for one test.
+class XSession {
+ public:
+  // Fails the test (with the reason) when the display or the tray cannot start.
+  void start() {
+    const std::unique_ptr<FileSystem> fileSystem = makePosixFileSystem();
+    for (const char* program : {"/usr/bin/Xvfb", "/usr/bin/trayer", "/usr/bin/xdotool",
+                                "/usr/bin/xwininfo", "/usr/bin/import"}) {
+      ASSERT_TRUE(fileSystem->isExecutableFile(program))
+          << program << " is missing: scripts/bootstrap.sh installs xvfb, trayer, xdotool, "
+          << "x11-utils and imagemagick";
+    }
+    // -displayfd: Xvfb picks a free display number and writes it once it accepts clients.
+    ProcessLaunchOptions xvfb;
+    xvfb.executablePath = "/usr/bin/Xvfb";
+    xvfb.arguments = {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+    xvfb.standardError = StreamMode::nullDevice;
+    server_ = Running(makePosixProcessLauncher()->launch(xvfb));
+    std::string number;
+    const SteadyTime::time_point deadline = SteadyTime::now() + kStartTimeout;
+    ByteStream& output = *server_.child.standardOutput;
+    for (char c = 0; number.find('\n') == std::string::npos; number.push_back(c)) {
+      // A negative time-out would wait without limit.
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now());
+      if (left <= 0ms || !output.waitReadable(left) || output.read(&c, 1) != 1) break;
+    }
+    ASSERT_NE(number.find('\n'), std::string::npos)
+        << "Xvfb did not start a display within " << kStartTimeout.count() << " s";
+    display_ = ":" + number.substr(0, number.find('\n'));
+
+    ProcessLaunchOptions trayer;
+    trayer.executablePath = "/usr/bin/trayer";
+    trayer.arguments = {"--edge",  "top",      "--align", "right",         "--widthtype",
+                        "request", "--height", "24",      "--transparent", "false"};
+    trayer.environment = environment();
+    trayer.standardOutput = StreamMode::nullDevice;
+    trayer.standardError = StreamMode::nullDevice;
+    tray_ = Running(makePosixProcessLauncher()->launch(trayer));
+    ASSERT_TRUE(waitUntil([&] { return trayPanel().has_value(); }, kStartTimeout))
+        << "trayer did not open its panel on " << display_;
+  }
+
+  // The environment of a program on this display.
+  Environment environment() const { return {{"DISPLAY", display_}, {"PATH", "/usr/bin:/bin"}}; }
+
+  // Runs an X tool to its end and returns its standard output.
+  std::string run(const std::string& program, std::vector<std::string> arguments) const {
+    ProcessLaunchOptions options;
+    options.executablePath = "/usr/bin/" + program;
+    options.arguments = std::move(arguments);
+    options.environment = environment();
+    options.standardError = StreamMode::nullDevice;
+    LaunchedProcess child = makePosixProcessLauncher()->launch(options);
+    std::string text = readAll(*child.standardOutput, SteadyTime::now() + kCommandTimeout);
+    stop(*child.process);
+    return text;
+  }
+
+  // The window ID of trayer's panel, once it is there.
+  std::optional<std::string> trayPanel() const {
+    std::istringstream tree(run("xwininfo", {"-root", "-tree"}));
+    for (std::string line; std::getline(tree, line);) {
+      if (line.find("(\"panel\" \"trayer\")") == std::string::npos) continue;
+      std::istringstream fields(line);
+      std::string id;
+      fields >> id;
+      return id;
+    }
+    return std::nullopt;
+  }
+
+  // The IDs of the windows named exactly `name`.
+  std::vector<std::string> windowsNamed(const std::string& name) const {
+    std::istringstream ids(run("xdotool", {"search", "--name", "^" + name + "$"}));
+    std::vector<std::string> found;
+    for (std::string id; ids >> id;) found.push_back(id);
+    return found;
+  }
+
+  // A window's inside size, "WIDTHxHEIGHT".
+  std::string sizeOf(const std::string& window) const {
+    std::istringstream info(run("xwininfo", {"-id", window}));
+    std::string width, height;
+    for (std::string line; std::getline(info, line);) {
+      if (line.find("  Width: ") == 0) width = line.substr(9);
+      if (line.find("  Height: ") == 0) height = line.substr(10);
+    }
+    return width + "x" + height;
+  }
+
+  // Photographs a window (or "root") into `path` and reads it back.
+  QImage photograph(const std::string& window, const std::string& path) const {
+    run("import", {"-window", window, path});
+    return QImage(QString::fromStdString(path));
+  }
+
+ private:
+  Running server_;
+  Running tray_;
+  std::string display_;
+};
+
+class RealDesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session_.start();
+    if (HasFatalFailure()) return;
+    // Codex is there and signed in: the stand-in answers the probes.
+    home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})");
+    ::mkdir((home_ / "runtime").c_str(), 0700);
+  }
+
+  Environment companionEnvironment() const {
+    Environment environment = session_.environment();
+    environment["HOME"] = home_.path();
+    environment["XDG_RUNTIME_DIR"] = home_ / "runtime";
+    environment["VELLORA_CODEX_PATH"] = test::kFakeCodexPath;
+    environment["QT_QPA_PLATFORM"] = "xcb";
+    return environment;
+  }
+
+  Running startCompanion(const std::string& program, Environment environment) {
+    ProcessLaunchOptions options;
+    options.executablePath = program;
+    options.environment = std::move(environment);
+    options.workingDirectory = home_.path();
+    options.standardOutput = StreamMode::nullDevice;
+    options.standardError = StreamMode::inherit;
+    return Running(makePosixProcessLauncher()->launch(options));
+  }
+
+  // The welcome window once it is open.
+  std::string waitForWelcomeWindow() {
+    std::string window;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          const std::vector<std::string> found = session_.windowsNamed("Welcome to Vellora");
+          if (found.empty()) return false;
+          window = found.front();
+          return true;
+        },
+        kStartTimeout))
+        << "no window titled \"Welcome to Vellora\"";
+    return window;
+  }
+
+  // Waits until the window shows `badges` green badges (one per complete step); the last
+  // photograph is saved as `name`.
+  bool waitForCompleteSteps(const std::string& window, int badges, const std::string& name) {
+    const std::string path = screenshotPath(name);
+    int green = 0;
+    const bool shown = waitUntil(
+        [&] {
+          green = test::countPixels(session_.photograph(window, path), test::kBadgeGreen);
+          return green >= badges * 400 && green <= badges * 700 + 50;
+        },
+        kCheckTimeout);
+    EXPECT_TRUE(shown) << "expected " << badges << " complete steps, saw " << green
+                       << " green pixels; see " << path;
+    return shown;
+  }
+
+  XSession session_;
+  test::TemporaryDirectory home_;
+  std::unique_ptr<FileSystem> fileSystem_ = makePosixFileSystem();
+};
+
+TEST_F(RealDesktopTest, theTrayIconMenuAndWelcomeWindowShowTheLaunchRefresh) {
+  Environment environment = companionEnvironment();
+  environment["VELLORA_NATIVE_HOST_PATH"] = VELLORA_NATIVE_HOST_BUILD_PATH;
+  Running companion = startCompanion(VELLORA_COMPANION_PATH, environment);
+
+  // The tray icon is embedded in trayer's panel.
+  const std::optional<std::string> panel = session_.trayPanel();
+  ASSERT_TRUE(panel);
+  std::string trayIcon;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        std::istringstream tree(session_.run("xwininfo", {"-tree", "-id", *panel}));
+        for (std::string line; std::getline(tree, line);) {
+          if (line.find("(\"VelloraCompanion\"") == std::string::npos) continue;
+          std::istringstream fields(line);
+          fields >> trayIcon;
+          return true;
+        }
+        return false;
+      },
+      kStartTimeout))
+      << "no icon of the companion in the tray";
+
+  // The welcome window opens at launch, 570 x 700, and the launch refresh ends with Codex
+  // ready: steps 1 and 2 complete, the extension not yet loaded.
+  const std::string window = waitForWelcomeWindow();
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(session_.sizeOf(window), "570x700");
+  waitForCompleteSteps(window, 2, "desktop-refreshed");
+
+  // A click on the tray icon opens the menu, a window of the companion's own.
+  if (!trayIcon.empty()) {
+    const std::size_t before = session_.run("xwininfo", {"-root", "-tree"}).size();
+    session_.run("xdotool", {"mousemove", "--window", trayIcon, "11", "11", "click", "1"});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          return !session_
+                      .run("xdotool",
+                           {"search", "--onlyvisible", "--classname", "VelloraCompanion"})
+                      .empty() &&
+                 session_.run("xwininfo", {"-root", "-tree"}).size() > before;
+        },
+        kStartTimeout));
+    session_.photograph("root", screenshotPath("desktop-menu"));
+    session_.run("xdotool", {"key", "Escape"});
+  }
+  session_.photograph("root", screenshotPath("desktop-screen"));
+  EXPECT_TRUE(companion.child.process->isRunning());
+}
+
+TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFindsIt) {
+  const std::optional<std::string> chromium = test::findChromium(*fileSystem_);
+  ASSERT_TRUE(chromium) << "Debian's chromium is missing: scripts/bootstrap.sh installs it";
+
+  // The installed layout: both programs in <prefix>/lib/vellora, the packaged extension in
+  // <prefix>/share/vellora/extension.
+  const std::string prefix = home_ / "prefix";
+  fileSystem_->createDirectories(prefix + "/lib/vellora");
+  fileSystem_->createDirectories(prefix + "/share/vellora");
+  const std::string companionProgram = prefix + "/lib/vellora/VelloraCompanion";
+  const std::string hostProgram = prefix + "/lib/vellora/vellora-native-host";
+  fileSystem_->copyTree(VELLORA_COMPANION_PATH, companionProgram);
+  fileSystem_->copyTree(VELLORA_NATIVE_HOST_BUILD_PATH, hostProgram);
+  fileSystem_->copyTree(std::string(VELLORA_SOURCE_DIR) + "/tests/fixtures/probe-extension",
+                        prefix + "/share/vellora/extension");
+
+  Running companion = startCompanion(companionProgram, companionEnvironment());
+  const std::string window = waitForWelcomeWindow();
+  ASSERT_FALSE(window.empty());
+  waitForCompleteSteps(window, 2, "desktop-chromium-before");
+
+  // The companion copied the packaged extension to its data folder at launch; Chromium loads
+  // it from there and records it in its profile (--dump-dom quits once the page has loaded).
+  const AppPaths paths = AppPaths::platformLayout(home_.path(), {{"HOME", home_.path()}});
+  ASSERT_TRUE(fileSystem_->fileExists(paths.chromeExtensionDirectory() + "/manifest.json"));
+  {
+    ProcessLaunchOptions options;
+    options.executablePath = *chromium;
+    options.arguments = test::chromiumArguments(paths.chromeUserDataDirectory(),
+                                                {paths.chromeExtensionDirectory()});
+    options.arguments.insert(options.arguments.end(), {"--dump-dom", "about:blank"});
+    options.environment = companionEnvironment();
+    options.standardOutput = StreamMode::nullDevice;
+    options.standardError = StreamMode::nullDevice;
+    LaunchedProcess browser = makePosixProcessLauncher()->launch(options);
+    ASSERT_TRUE(browser.process->waitForExit(SteadyTime::now() + kCheckTimeout))
+        << "chromium did not quit";
+  }
+
+  // Refresh Status: the right-hand footer button, the last thing in the window from the
+  // bottom (found in the photograph, so that the layout may change).
+  const QImage shot = session_.photograph(window, screenshotPath("desktop-chromium-loaded"));
+  ASSERT_FALSE(shot.isNull());
+  const int x = 375;
+  const QRgb background = shot.pixel(x, shot.height() - 5);
+  int buttonBottom = shot.height() - 5;
+  while (buttonBottom > 0 && shot.pixel(x, buttonBottom) == background) --buttonBottom;
+  ASSERT_GT(buttonBottom, 300) << "no footer button found";
+  session_.run("xdotool", {"mousemove", "--window", window, std::to_string(x),
+                           std::to_string(buttonBottom - 12), "click", "1"});
+
+  // The refresh finds the extension, writes the manifest for the host beside the companion,
+  // and all three steps are complete.
+  waitForCompleteSteps(window, 3, "desktop-chromium-refreshed");
+  const std::string manifest = fileSystem_->readFile(paths.nativeHostManifestURL(), 1 << 20);
+  EXPECT_EQ(
+      manifest,
+      NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram), {kProbeID}).encodedData());
+}
+
+}  // namespace
+}  // namespace vellora
