@@ -49,13 +49,20 @@ QColor labelColor(qreal alpha) {
 }
 
 QColor primaryLabelColor() {
-  return labelColor(isDarkAppearance() ? 0.85 : 0.85);
+  return labelColor(0.85);
 }
 QColor secondaryLabelColor() {
   return labelColor(0.5);
 }
 QColor tertiaryLabelColor() {
   return labelColor(0.26);
+}
+// The palette's link colour, kept readable in the dark appearance: a palette that darkens the
+// window but keeps the default dark blue link gets the dark appearance's brighter blue.
+QColor linkColor() {
+  const QColor link = QApplication::palette().color(QPalette::Link);
+  if (isDarkAppearance() && qGray(link.rgb()) < 90) return QColor(10, 132, 255);
+  return link;
 }
 QColor systemGreen() {
   return isDarkAppearance() ? QColor(48, 209, 88) : QColor(52, 199, 89);
@@ -173,8 +180,8 @@ QWidget* makeInstructions(const WelcomeContent& content, int stepNumber,
     link->setObjectName("extensionsLink");
     link->setFlat(true);
     link->setCursor(Qt::PointingHandCursor);
-    link->setStyleSheet(QString("QPushButton { border: none; padding: 0; color: %1; }")
-                            .arg(QApplication::palette().color(QPalette::Link).name()));
+    link->setStyleSheet(
+        QString("QPushButton { border: none; padding: 0; color: %1; }").arg(linkColor().name()));
     row->addWidget(link, 0, Qt::AlignBaseline);
     row->addStretch(1);
     layout->addLayout(row);

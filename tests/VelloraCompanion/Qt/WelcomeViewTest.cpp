@@ -276,6 +276,10 @@ TEST(WelcomeViewTest, followsADarkPalette) {
   QWidget* card = find(*view, "stepCard3");
   const QColor cardColor = image.pixelColor(placeOf(*view, card).topLeft() + QPoint(175, 100));
   EXPECT_LT(cardColor.lightness(), 110);
+  // The link stays readable on the dark card, also when the palette keeps the default dark blue.
+  const QString linkStyle = find(*view, "extensionsLink")->styleSheet();
+  const QColor link(linkStyle.mid(linkStyle.indexOf('#'), 7));
+  EXPECT_GE(qGray(link.rgb()), 90) << linkStyle.toStdString();
   QApplication::setPalette(light);
   EXPECT_FALSE(isDarkAppearance());
 }
