@@ -45,14 +45,22 @@ std::optional<std::string> optionalString(const JSONValue* object, std::string_v
   return std::nullopt;
 }
 
-bool hasDotComponent(std::string_view path) noexcept {
+// The non-empty components of a slash-separated path, in order.
+std::vector<std::string_view> pathComponents(std::string_view path) {
+  std::vector<std::string_view> components;
   std::size_t start = 0;
-  while (start <= path.size()) {
+  while (start < path.size()) {
     std::size_t end = path.find('/', start);
     if (end == std::string_view::npos) end = path.size();
-    const std::string_view component = path.substr(start, end - start);
-    if (component == "." || component == "..") return true;
+    if (end > start) components.push_back(path.substr(start, end - start));
     start = end + 1;
+  }
+  return components;
+}
+
+bool hasDotComponent(std::string_view path) {
+  for (std::string_view component : pathComponents(path)) {
+    if (component == "." || component == "..") return true;
   }
   return false;
 }
@@ -76,14 +84,7 @@ std::string lowercasedASCII(std::string_view text) {
 // folder: two consecutive components with those names (in any case, as the scan finds them)
 // and at least one component after them. Any file name is fine here: "ig 1.png" included.
 bool isInGeneratedImagesFolder(std::string_view path) {
-  std::vector<std::string_view> components;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
+  const std::vector<std::string_view> components = pathComponents(path);
   for (std::size_t index = 0; index + 2 < components.size(); ++index) {
     if (lowercasedASCII(components[index]) == ".codex" &&
         lowercasedASCII(components[index + 1]) == "generated_images") {
