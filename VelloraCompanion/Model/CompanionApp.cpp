@@ -113,6 +113,11 @@ void CompanionApp::showWelcomeContentIfOpen(const CompanionHealth& health) {
       makeWelcomeContent(health, isRefreshingStatus_, isRepairingBrowserConnection_, platform_));
 }
 
+void CompanionApp::showHealth(const CompanionHealth& health) {
+  rebuildStatusMenu(health);
+  showWelcomeContentIfOpen(health);
+}
+
 void CompanionApp::showAlert(const std::string& messageText, const std::string& informativeText) {
   desktop_.runAlert(Alert{messageText, informativeText, {"OK"}});
 }
@@ -147,18 +152,14 @@ void CompanionApp::refreshStatus() {
 void CompanionApp::finishStatusRefresh(std::uint64_t check, const CompanionHealth& health) {
   endCheck(check);
   // Even a late result is the newest measurement, so it is shown.
-  rebuildStatusMenu(health);
-  showWelcomeContentIfOpen(health);
+  showHealth(health);
 }
 
 void CompanionApp::installNativeHost() {
   if (isRepairingBrowserConnection_ || isRefreshingStatus_) return;
   isRepairingBrowserConnection_ = true;
   const std::uint64_t check = ++currentCheck_;
-  if (setupWindow_) {
-    if (!latestHealth_) latestHealth_ = launchHealth();
-    showWelcomeContentIfOpen(*latestHealth_);
-  }
+  if (latestHealth_) showWelcomeContentIfOpen(*latestHealth_);
   scheduleStatusTimeout(std::string(kRepairTimeoutMessage));
   std::shared_ptr<CompanionApp> self = shared_from_this();
   dispatch_.postToWorker([self, check] {
@@ -172,14 +173,10 @@ void CompanionApp::applyInstallOutcome(std::uint64_t check,
                                        const NativeHostInstallOutcome& outcome) {
   endCheck(check);
   if (const auto* success = std::get_if<NativeHostInstallOutcome::Success>(&outcome.value)) {
-    rebuildStatusMenu(success->health);
-    showWelcomeContentIfOpen(success->health);
+    showHealth(success->health);
     return;
   }
-  if (setupWindow_) {
-    if (!latestHealth_) latestHealth_ = launchHealth();
-    showWelcomeContentIfOpen(*latestHealth_);
-  }
+  if (latestHealth_) showWelcomeContentIfOpen(*latestHealth_);
   showAlert("Native Host Install Failed",
             std::get<NativeHostInstallOutcome::Failure>(outcome.value).message);
 }
@@ -205,14 +202,9 @@ void CompanionApp::scheduleStatusTimeout(const std::string& message) {
 }
 
 void CompanionApp::handleStatusTimeout(std::uint64_t check, const std::string& message) {
-  if (!(isRefreshingStatus_ || isRepairingBrowserConnection_) || check != currentCheck_) return;
-  isRefreshingStatus_ = false;
-  isRepairingBrowserConnection_ = false;
   // The worker keeps running; its result is shown when it comes.
-  statusTimeoutWorkItem_.reset();
-  const CompanionHealth health = timeoutHealth(latestHealth_);
-  rebuildStatusMenu(health);
-  showWelcomeContentIfOpen(health);
+  if (!endCheck(check)) return;
+  showHealth(timeoutHealth(latestHealth_));
   showAlert("Status Check Timed Out", message);
 }
 

@@ -119,6 +119,8 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   // Ends the busy state of `check` if it is the one in progress; false for an older check.
   bool endCheck(std::uint64_t check);
   void showWelcomeContentIfOpen(const CompanionHealth& health);
+  // The menu and, when open, the welcome window for `health`.
+  void showHealth(const CompanionHealth& health);
   void showAlert(const std::string& messageText, const std::string& informativeText);
 
   Desktop& desktop_;

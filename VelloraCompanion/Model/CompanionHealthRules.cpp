@@ -8,6 +8,19 @@ HealthState keepReadyElse(HealthState state, HealthState otherwise) {
   return state == HealthState::ready ? state : otherwise;
 }
 
+// The companion ready; every other field as shown when it is ready, else as `otherwise` says.
+// With nothing shown no field is ready, which gives `otherwise` whole.
+CompanionHealth keepingReady(const std::optional<CompanionHealth>& shown,
+                             const CompanionHealth& otherwise) noexcept {
+  const CompanionHealth from = shown.value_or(launchHealth());
+  return {HealthState::ready,
+          keepReadyElse(from.nativeHost, otherwise.nativeHost),
+          keepReadyElse(from.extension, otherwise.extension),
+          keepReadyElse(from.codex, otherwise.codex),
+          keepReadyElse(from.appServer, otherwise.appServer),
+          keepReadyElse(from.auth, otherwise.auth)};
+}
+
 }  // namespace
 
 CompanionHealth launchHealth() noexcept {
@@ -16,29 +29,14 @@ CompanionHealth launchHealth() noexcept {
 }
 
 CompanionHealth checkingHealth(const std::optional<CompanionHealth>& shown) noexcept {
-  const CompanionHealth from = shown.value_or(
-      CompanionHealth{HealthState::ready, HealthState::starting, HealthState::starting,
-                      HealthState::starting, HealthState::starting, HealthState::starting});
   constexpr HealthState s = HealthState::starting;
-  return {HealthState::ready,
-          keepReadyElse(from.nativeHost, s),
-          keepReadyElse(from.extension, s),
-          keepReadyElse(from.codex, s),
-          keepReadyElse(from.appServer, s),
-          keepReadyElse(from.auth, s)};
+  return keepingReady(shown, {HealthState::ready, s, s, s, s, s});
 }
 
 CompanionHealth timeoutHealth(const std::optional<CompanionHealth>& shown) noexcept {
-  // With nothing shown every field is "not ready", which gives the fixed time-out health.
-  const CompanionHealth from = shown.value_or(launchHealth());
   constexpr HealthState u = HealthState::unknown;
   constexpr HealthState e = HealthState::error;
-  return {HealthState::ready,
-          keepReadyElse(from.nativeHost, u),
-          keepReadyElse(from.extension, u),
-          keepReadyElse(from.codex, e),
-          keepReadyElse(from.appServer, e),
-          keepReadyElse(from.auth, u)};
+  return keepingReady(shown, {HealthState::ready, u, u, e, e, u});
 }
 
 std::optional<bool> previousExtensionState(const std::optional<CompanionHealth>& shown) noexcept {

@@ -65,11 +65,6 @@ void replaceWithCopy(FileSystem& fileSystem, const std::string& source,
   if (hadPrevious) removeQuietly(fileSystem, previous);
 }
 
-std::string parentOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 std::string prepareExtensionFolder(FileSystem& fileSystem, const AppPaths& paths,
@@ -81,7 +76,8 @@ std::string prepareExtensionFolder(FileSystem& fileSystem, const AppPaths& paths
   }
   if (packaged) {
     const std::string& destination = paths.chromeExtensionDirectory();
-    fileSystem.createDirectories(parentOf(destination));
+    // The data directory holds the extension folder.
+    fileSystem.createDirectories(paths.applicationSupportDirectory());
     replaceWithCopy(fileSystem, *packaged, destination);
     return destination;
   }
