@@ -1,10 +1,7 @@
 // The companion's composition root: the Qt application, the real platform objects, and the one
 // CompanionApp that owns the state.
-#include <unistd.h>
-
 #include <QApplication>
 #include <chrono>
-#include <climits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,15 +17,6 @@
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/HomeDirectory.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
-
-namespace {
-
-std::string currentDirectory() {
-  char buffer[PATH_MAX];
-  return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace vellora;
@@ -46,6 +34,12 @@ int main(int argc, char** argv) {
   std::unique_ptr<ProcessLauncher> launcher = makePosixProcessLauncher();
   QtDesktop desktop;
   QtDispatch dispatch;
+  // Where a development checkout's extension is looked for; none when it cannot be had.
+  std::string currentDirectory;
+  try {
+    currentDirectory = fileSystem->currentDirectory();
+  } catch (const FileSystemError&) {
+  }
 
   std::shared_ptr<CompanionApp> companion = CompanionApp::create(CompanionServices{
       .desktop = desktop,
@@ -55,7 +49,7 @@ int main(int argc, char** argv) {
       .environment = environment,
       .homeDirectory = home,
       .paths = AppPaths::platformLayout(home, environment),
-      .currentDirectory = currentDirectory(),
+      .currentDirectory = currentDirectory,
       .shellCodexPathResolver = CodexLocator::loginShellResolver(*launcher),
       .sleep =
           [](double seconds) {
