@@ -245,19 +245,6 @@ constexpr EscapeTable kEscapeTable;
 // Texts at least this long are measured before they are written.
 constexpr std::size_t kMeasuredTextBytes = 64 * 1024;
 
-// The length of `text` once escaped, quotes not counted.
-std::size_t escapedLength(std::string_view text, const bool* needsEscape) {
-  std::size_t length = text.size();
-  for (const char byte : text) {
-    const auto c = static_cast<unsigned char>(byte);
-    if (!needsEscape[c]) continue;
-    const bool shortForm = c == '"' || c == '\\' || c == '/' || c == '\n' || c == '\r' ||
-                           c == '\t' || c == '\b' || c == '\f';
-    length += shortForm ? 1 : 5;
-  }
-  return length;
-}
-
 // The escaped form of each byte that needs one: "\\n" and the like, else "\\u00XX".
 struct EscapeForms {
   char text[256][6];
@@ -301,6 +288,16 @@ struct EscapeForms {
   }
 };
 constexpr EscapeForms kEscapeForms;
+
+// The length of `text` once escaped, quotes not counted.
+std::size_t escapedLength(std::string_view text, const bool* needsEscape) {
+  std::size_t length = text.size();
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (needsEscape[c]) length += kEscapeForms.length[c] - 1u;
+  }
+  return length;
+}
 
 // Eight bytes at a time: the high bit of each byte of the result is set exactly where `word`
 // holds a byte that needs escaping. `slash` is '/' when slashes are escaped and '"' otherwise
@@ -396,8 +393,6 @@ void appendEscaped(std::string& out, std::string_view text, bool escapeSlashes,
     // text of tens of MiB. Room that is never written costs no memory.
     const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
     out.reserve(out.size() + escapedLength(text, needsEscape) + 2 + kMeasuredTextBytes);
-  } else {
-    out.reserve(out.size() + text.size() + 2);
   }
   out.push_back('"');
   appendEscapedBody(out, text, escapeSlashes);
