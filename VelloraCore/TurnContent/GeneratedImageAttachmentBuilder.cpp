@@ -183,8 +183,32 @@ std::string internetDateTime(std::chrono::system_clock::time_point time) {
   return text;
 }
 
+// Whether `text` holds ".codex/generated_" in some ASCII case, which every saved path does.
+// Case-insensitive matching folds no letter of it to anything but its ASCII pair (only k and s
+// have other case folds), so a text without it cannot match the pattern and is not scanned:
+// every streamed delta passes through here.
+bool mayNameSavedPath(std::string_view text) noexcept {
+  constexpr std::string_view kMarker = ".codex/generated_";
+  constexpr std::size_t kSlashAt = 6;  // the slash in kMarker
+  for (std::size_t slash = text.find('/', kSlashAt); slash != std::string_view::npos;
+       slash = text.find('/', slash + 1)) {
+    const std::size_t start = slash - kSlashAt;
+    if (text.size() - start < kMarker.size()) return false;
+    std::size_t i = 0;
+    while (i < kMarker.size()) {
+      char c = text[start + i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != kMarker[i]) break;
+      ++i;
+    }
+    if (i == kMarker.size()) return true;
+  }
+  return false;
+}
+
 void scanForSavedPaths(const std::string& text, std::set<std::string, std::less<>>& seen,
                        std::vector<GeneratedImageCandidate>& candidates) {
+  if (!mayNameSavedPath(text)) return;
   const RE2& expression = savedImagePathExpression();
   re2::StringPiece input(text);
   re2::StringPiece match;

@@ -174,6 +174,10 @@ TEST_F(GeneratedImageAttachmentBuilderTest, scanFindsSavedPathsInEveryStringOnce
                  "/h/.codex/generated_images/5.gif"),
        {"/h/.codex/generated_images/1.png", "/h/.codex/generated_images/2.jpg",
         "/h/.codex/generated_images/3.jpeg", "/h/.codex/generated_images/4.webp"}},
+      // Matching ignores case the way Unicode folds it: U+017F (long s) stands for "s".
+      {"a letter folded from outside ASCII",
+       agentText("see /u/.codex/generated_image\u017F/x.png"),
+       {"/u/.codex/generated_image\u017F/x.png"}},
       {"no .codex directory", agentText("/tmp/generated_images/x.png"), {}},
       {"no leading slash", agentText("a.codex/generated_images/x.png"), {}},
       {"nothing after the folder", agentText("/u/.codex/generated_images/.png"), {}},
