@@ -28,129 +28,127 @@ void drawText(QPainter& painter, const QRectF& box, const QString& text, qreal s
   painter.drawText(box, Qt::AlignCenter, text);
 }
 
-// Our own drawings, each inside `box` (the symbol's rectangle).
-const std::map<std::string, Drawing>& drawings() {
-  static const std::map<std::string, Drawing> table = {
+// Each symbol's closest freedesktop icon-theme name, and our own drawing of it inside `box`
+// (the symbol's rectangle) for sessions whose theme has no such icon.
+struct Symbol {
+  const char* themeName;
+  Drawing draw;
+};
+
+const std::map<std::string, Symbol>& symbols() {
+  static const std::map<std::string, Symbol> table = {
       {"globe",
-       [](QPainter& p, const QRectF& b) {
-         p.drawEllipse(b);
-         p.drawLine(QPointF(b.left(), b.center().y()), QPointF(b.right(), b.center().y()));
-         p.drawEllipse(b.adjusted(b.width() * 0.28, 0, -b.width() * 0.28, 0));
-       }},
+       {"applications-internet",
+        [](QPainter& p, const QRectF& b) {
+          p.drawEllipse(b);
+          p.drawLine(QPointF(b.left(), b.center().y()), QPointF(b.right(), b.center().y()));
+          p.drawEllipse(b.adjusted(b.width() * 0.28, 0, -b.width() * 0.28, 0));
+        }}},
       {"questionmark.circle",
-       [](QPainter& p, const QRectF& b) {
-         p.drawEllipse(b);
-         drawText(p, b, "?", b.height() * 0.75);
-       }},
+       {"dialog-question",
+        [](QPainter& p, const QRectF& b) {
+          p.drawEllipse(b);
+          drawText(p, b, "?", b.height() * 0.75);
+        }}},
       {"xmark.circle",
-       [](QPainter& p, const QRectF& b) {
-         p.drawEllipse(b);
-         const QRectF x =
-             b.adjusted(b.width() * 0.3, b.height() * 0.3, -b.width() * 0.3, -b.height() * 0.3);
-         p.drawLine(x.topLeft(), x.bottomRight());
-         p.drawLine(x.topRight(), x.bottomLeft());
-       }},
+       {"dialog-error",
+        [](QPainter& p, const QRectF& b) {
+          p.drawEllipse(b);
+          const QRectF x =
+              b.adjusted(b.width() * 0.3, b.height() * 0.3, -b.width() * 0.3, -b.height() * 0.3);
+          p.drawLine(x.topLeft(), x.bottomRight());
+          p.drawLine(x.topRight(), x.bottomLeft());
+        }}},
       {"clock",
-       [](QPainter& p, const QRectF& b) {
-         p.drawEllipse(b);
-         p.drawLine(b.center(), QPointF(b.center().x(), b.top() + b.height() * 0.22));
-         p.drawLine(b.center(), QPointF(b.right() - b.width() * 0.28, b.center().y()));
-       }},
+       {"appointment-soon",
+        [](QPainter& p, const QRectF& b) {
+          p.drawEllipse(b);
+          p.drawLine(b.center(), QPointF(b.center().x(), b.top() + b.height() * 0.22));
+          p.drawLine(b.center(), QPointF(b.right() - b.width() * 0.28, b.center().y()));
+        }}},
       {"exclamationmark.triangle",
-       [](QPainter& p, const QRectF& b) {
-         QPainterPath path;
-         path.moveTo(b.center().x(), b.top());
-         path.lineTo(b.bottomRight());
-         path.lineTo(b.bottomLeft());
-         path.closeSubpath();
-         p.drawPath(path);
-         drawText(p, b.adjusted(0, b.height() * 0.2, 0, 0), "!", b.height() * 0.7);
-       }},
+       {"dialog-warning",
+        [](QPainter& p, const QRectF& b) {
+          QPainterPath path;
+          path.moveTo(b.center().x(), b.top());
+          path.lineTo(b.bottomRight());
+          path.lineTo(b.bottomLeft());
+          path.closeSubpath();
+          p.drawPath(path);
+          drawText(p, b.adjusted(0, b.height() * 0.2, 0, 0), "!", b.height() * 0.7);
+        }}},
       {"list.bullet.rectangle",
-       [](QPainter& p, const QRectF& b) {
-         p.drawRoundedRect(b.adjusted(0, b.height() * 0.1, 0, -b.height() * 0.1), 2, 2);
-         for (int row = 0; row < 3; ++row) {
-           const qreal y = b.top() + b.height() * (0.32 + 0.18 * row);
-           p.drawPoint(QPointF(b.left() + b.width() * 0.25, y));
-           p.drawLine(QPointF(b.left() + b.width() * 0.4, y), QPointF(b.right() - 2.5, y));
-         }
-       }},
+       {"view-list-text",
+        [](QPainter& p, const QRectF& b) {
+          p.drawRoundedRect(b.adjusted(0, b.height() * 0.1, 0, -b.height() * 0.1), 2, 2);
+          for (int row = 0; row < 3; ++row) {
+            const qreal y = b.top() + b.height() * (0.32 + 0.18 * row);
+            p.drawPoint(QPointF(b.left() + b.width() * 0.25, y));
+            p.drawLine(QPointF(b.left() + b.width() * 0.4, y), QPointF(b.right() - 2.5, y));
+          }
+        }}},
       {"wrench.and.screwdriver",
-       [](QPainter& p, const QRectF& b) {
-         p.drawLine(b.bottomLeft() + QPointF(2, -2), b.topRight() + QPointF(-4, 4));
-         p.drawEllipse(QRectF(b.right() - 6, b.top(), 6, 6));
-         p.drawLine(b.topLeft() + QPointF(2, 2), b.bottomRight() + QPointF(-2, -2));
-       }},
+       {"preferences-system",
+        [](QPainter& p, const QRectF& b) {
+          p.drawLine(b.bottomLeft() + QPointF(2, -2), b.topRight() + QPointF(-4, 4));
+          p.drawEllipse(QRectF(b.right() - 6, b.top(), 6, 6));
+          p.drawLine(b.topLeft() + QPointF(2, 2), b.bottomRight() + QPointF(-2, -2));
+        }}},
       {"safari",
-       [](QPainter& p, const QRectF& b) {
-         p.drawEllipse(b);
-         QPainterPath needle;
-         const QPointF c = b.center();
-         const qreal r = b.width() * 0.32;
-         needle.moveTo(c + QPointF(r, -r));
-         needle.lineTo(c + QPointF(r * 0.25, r * 0.25));
-         needle.lineTo(c + QPointF(-r, r));
-         needle.lineTo(c + QPointF(-r * 0.25, -r * 0.25));
-         needle.closeSubpath();
-         p.drawPath(needle);
-       }},
+       {"web-browser",
+        [](QPainter& p, const QRectF& b) {
+          p.drawEllipse(b);
+          QPainterPath needle;
+          const QPointF c = b.center();
+          const qreal r = b.width() * 0.32;
+          needle.moveTo(c + QPointF(r, -r));
+          needle.lineTo(c + QPointF(r * 0.25, r * 0.25));
+          needle.lineTo(c + QPointF(-r, r));
+          needle.lineTo(c + QPointF(-r * 0.25, -r * 0.25));
+          needle.closeSubpath();
+          p.drawPath(needle);
+        }}},
       {"folder.badge.questionmark",
-       [](QPainter& p, const QRectF& b) {
-         QPainterPath folder;
-         folder.moveTo(b.left(), b.top() + b.height() * 0.2);
-         folder.lineTo(b.left() + b.width() * 0.4, b.top() + b.height() * 0.2);
-         folder.lineTo(b.left() + b.width() * 0.5, b.top() + b.height() * 0.32);
-         folder.lineTo(b.right(), b.top() + b.height() * 0.32);
-         folder.lineTo(b.right(), b.bottom() - b.height() * 0.1);
-         folder.lineTo(b.left(), b.bottom() - b.height() * 0.1);
-         folder.closeSubpath();
-         p.drawPath(folder);
-         drawText(p, b.adjusted(0, b.height() * 0.2, 0, 0), "?", b.height() * 0.55);
-       }},
+       {"folder",
+        [](QPainter& p, const QRectF& b) {
+          QPainterPath folder;
+          folder.moveTo(b.left(), b.top() + b.height() * 0.2);
+          folder.lineTo(b.left() + b.width() * 0.4, b.top() + b.height() * 0.2);
+          folder.lineTo(b.left() + b.width() * 0.5, b.top() + b.height() * 0.32);
+          folder.lineTo(b.right(), b.top() + b.height() * 0.32);
+          folder.lineTo(b.right(), b.bottom() - b.height() * 0.1);
+          folder.lineTo(b.left(), b.bottom() - b.height() * 0.1);
+          folder.closeSubpath();
+          p.drawPath(folder);
+          drawText(p, b.adjusted(0, b.height() * 0.2, 0, 0), "?", b.height() * 0.55);
+        }}},
       {"arrow.clockwise",
-       [](QPainter& p, const QRectF& b) {
-         const QRectF ring = b.adjusted(1.5, 1.5, -1.5, -1.5);
-         p.drawArc(ring, 100 * 16, -300 * 16);
-         const QPointF tip(ring.center().x() + 0.5, ring.top());
-         p.drawLine(tip, tip + QPointF(-3, -2.5));
-         p.drawLine(tip, tip + QPointF(-3, 2.5));
-       }},
+       {"view-refresh",
+        [](QPainter& p, const QRectF& b) {
+          const QRectF ring = b.adjusted(1.5, 1.5, -1.5, -1.5);
+          p.drawArc(ring, 100 * 16, -300 * 16);
+          const QPointF tip(ring.center().x() + 0.5, ring.top());
+          p.drawLine(tip, tip + QPointF(-3, -2.5));
+          p.drawLine(tip, tip + QPointF(-3, 2.5));
+        }}},
       {"rectangle.portrait.and.arrow.right",
-       [](QPainter& p, const QRectF& b) {
-         QPainterPath door;
-         door.moveTo(b.left() + b.width() * 0.6, b.top() + b.height() * 0.3);
-         door.lineTo(b.left() + b.width() * 0.6, b.top());
-         door.lineTo(b.left(), b.top());
-         door.lineTo(b.left(), b.bottom());
-         door.lineTo(b.left() + b.width() * 0.6, b.bottom());
-         door.lineTo(b.left() + b.width() * 0.6, b.bottom() - b.height() * 0.3);
-         p.drawPath(door);
-         const qreal y = b.center().y();
-         p.drawLine(QPointF(b.left() + b.width() * 0.35, y), QPointF(b.right(), y));
-         p.drawLine(QPointF(b.right(), y), QPointF(b.right() - 3, y - 3));
-         p.drawLine(QPointF(b.right(), y), QPointF(b.right() - 3, y + 3));
-       }},
+       {"application-exit",
+        [](QPainter& p, const QRectF& b) {
+          QPainterPath door;
+          door.moveTo(b.left() + b.width() * 0.6, b.top() + b.height() * 0.3);
+          door.lineTo(b.left() + b.width() * 0.6, b.top());
+          door.lineTo(b.left(), b.top());
+          door.lineTo(b.left(), b.bottom());
+          door.lineTo(b.left() + b.width() * 0.6, b.bottom());
+          door.lineTo(b.left() + b.width() * 0.6, b.bottom() - b.height() * 0.3);
+          p.drawPath(door);
+          const qreal y = b.center().y();
+          p.drawLine(QPointF(b.left() + b.width() * 0.35, y), QPointF(b.right(), y));
+          p.drawLine(QPointF(b.right(), y), QPointF(b.right() - 3, y - 3));
+          p.drawLine(QPointF(b.right(), y), QPointF(b.right() - 3, y + 3));
+        }}},
   };
   return table;
-}
-
-// The freedesktop icon-theme names closest to each symbol.
-const char* themeName(const std::string& symbolName) {
-  static const std::map<std::string, const char*> names = {
-      {"globe", "applications-internet"},
-      {"questionmark.circle", "dialog-question"},
-      {"xmark.circle", "dialog-error"},
-      {"clock", "appointment-soon"},
-      {"exclamationmark.triangle", "dialog-warning"},
-      {"list.bullet.rectangle", "view-list-text"},
-      {"wrench.and.screwdriver", "preferences-system"},
-      {"safari", "web-browser"},
-      {"folder.badge.questionmark", "folder"},
-      {"arrow.clockwise", "view-refresh"},
-      {"rectangle.portrait.and.arrow.right", "application-exit"},
-  };
-  auto found = names.find(symbolName);
-  return found == names.end() ? nullptr : found->second;
 }
 
 QIcon drawnImage(const Drawing& drawing, qreal width, qreal height, const QRectF& box) {
@@ -171,12 +169,11 @@ QIcon drawnImage(const Drawing& drawing, qreal width, qreal height, const QRectF
 }
 
 QIcon symbolImage(const std::string& symbolName, qreal width, qreal height, const QRectF& box) {
-  if (const char* name = themeName(symbolName); name != nullptr && QIcon::hasThemeIcon(name)) {
-    return QIcon::fromTheme(name);
-  }
-  auto found = drawings().find(symbolName);
-  if (found == drawings().end()) return QIcon();
-  return drawnImage(found->second, width, height, box);
+  auto found = symbols().find(symbolName);
+  if (found == symbols().end()) return QIcon();
+  const Symbol& symbol = found->second;
+  if (QIcon::hasThemeIcon(symbol.themeName)) return QIcon::fromTheme(symbol.themeName);
+  return drawnImage(symbol.draw, width, height, box);
 }
 
 }  // namespace
