@@ -8,7 +8,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -23,11 +22,13 @@
 #include "VelloraCore/Platform/BackgroundReader.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Protocol/JSONValue.h"
 #include "VelloraCore/Protocol/NativeEnvelope.h"
 #include "tests/fakes/FakeCodexAppServer.h"
 #include "tests/support/Chromium.h"
 #include "tests/support/FakeCodexScenario.h"
 #include "tests/support/HostProcess.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace vellora {
@@ -38,8 +39,7 @@ using namespace std::chrono_literals;
 using namespace test::fakeCodex;
 using SteadyTime = std::chrono::steady_clock;
 
-// The probe's ID, which follows from the "key" in its manifest.
-constexpr const char* kProbeID = "pdgpgmhmpnlldpnpdlnihcbjcaaelbpi";
+using test::kProbeExtensionID;
 constexpr const char* kProbeName = "Vellora end-to-end probe";
 // Generous bounds: Chromium starts slowly on a loaded machine, and more slowly in the ASan
 // build, whose host and client are instrumented.
@@ -79,15 +79,6 @@ class OutputCollector {
   BackgroundReader reader_;
 };
 
-// Waits (bounded) for a child to end; a child that does not end is killed. True when it ended
-// by itself.
-bool waitOrKill(Process& process) {
-  if (process.waitForExit(SteadyTime::now() + kExitTimeout)) return true;
-  ::kill(process.processID(), SIGKILL);
-  process.waitForExit(SteadyTime::now() + kExitTimeout);
-  return false;
-}
-
 // Runs a program to its end and returns its exit status and standard output.
 std::pair<std::optional<ProcessExit>, std::string> run(const std::string& program,
                                                        std::vector<std::string> arguments,
@@ -99,7 +90,7 @@ std::pair<std::optional<ProcessExit>, std::string> run(const std::string& progra
   options.standardError = StreamMode::inherit;
   LaunchedProcess child = makePosixProcessLauncher()->launch(options);
   OutputCollector output(std::move(child.standardOutput));
-  waitOrKill(*child.process);
+  test::waitOrKill(*child.process, SteadyTime::now() + kExitTimeout);
   std::string text = output.finish(SteadyTime::now() + kExitTimeout);
   return {child.process->exitStatus(), std::move(text)};
 }
@@ -151,9 +142,8 @@ std::string sanitizerReports(const std::string& log) {
 // True once the reports include the end of the probe's conversation.
 bool conversationEnded(const std::vector<JSONValue>& reports) {
   for (const JSONValue& report : reports) {
-    const JSONValue* event = report.subscript("event");
-    if (event == nullptr || event->stringValue() == nullptr) continue;
-    if (*event->stringValue() == "finished" || *event->stringValue() == "disconnected") return true;
+    const std::string* event = stringMember(&report, "event");
+    if (event != nullptr && (*event == "finished" || *event == "disconnected")) return true;
   }
   return false;
 }
@@ -175,8 +165,7 @@ class ChromiumEndToEndTest : public ::testing::Test {
     chromium_ = test::findChromium(*fileSystem_);
     if (!chromium_) GTEST_SKIP() << "chromium is not installed";
     fileSystem_->createDirectories(paths_.applicationSupportDirectory());
-    fileSystem_->copyTree(std::string(VELLORA_SOURCE_DIR) + "/tests/fixtures/probe-extension",
-                          paths_.chromeExtensionDirectory());
+    fileSystem_->copyTree(test::probeExtensionSource(), paths_.chromeExtensionDirectory());
     fileSystem_->createDirectories(paths_.chromeUserDataDirectory());
   }
 
@@ -197,15 +186,9 @@ class ChromiumEndToEndTest : public ::testing::Test {
   // conversation (or those that came before the time-out), after Chromium has quit. The log
   // is also checked for sanitizer reports of the host.
   std::vector<JSONValue> runProbe() {
-    ProcessLaunchOptions options;
-    options.executablePath = *chromium_;
-    options.arguments = test::chromiumArguments(paths_.chromeUserDataDirectory(),
-                                                {paths_.chromeExtensionDirectory()});
-    options.arguments.insert(options.arguments.end(), {"--enable-logging=stderr", "about:blank"});
-    options.environment = environment();
-    options.standardOutput = StreamMode::nullDevice;
-    options.standardError = StreamMode::pipe;
-    LaunchedProcess chromium = makePosixProcessLauncher()->launch(options);
+    LaunchedProcess chromium = makePosixProcessLauncher()->launch(
+        test::chromiumLaunchOptions(*chromium_, paths_, {"--enable-logging=stderr", "about:blank"},
+                                    environment(), StreamMode::pipe));
     OutputCollector log(std::move(chromium.standardError));
 
     const std::string seen =
@@ -215,7 +198,8 @@ class ChromiumEndToEndTest : public ::testing::Test {
     // Chromium quits on SIGTERM, closing the host's input, so the host ends too; the log ends
     // once the last of Chromium's helpers and the host have gone.
     chromium.process->terminate();
-    EXPECT_TRUE(waitOrKill(*chromium.process)) << "chromium did not quit";
+    EXPECT_TRUE(test::waitOrKill(*chromium.process, SteadyTime::now() + kExitTimeout))
+        << "chromium did not quit";
     const std::string whole = log.finish(SteadyTime::now() + kExitTimeout);
     EXPECT_EQ(sanitizerReports(whole), "");
     EXPECT_TRUE(conversationEnded(reports)) << "the probe's reports so far:\n" << describe(reports);
@@ -230,13 +214,15 @@ class ChromiumEndToEndTest : public ::testing::Test {
 };
 
 // The reports of a conversation that went through: one "message" report per reply, then
-// "finished".
+// "finished". A "message" report without its message fails the test and is left out.
 std::vector<NativeEnvelope> repliesOf(const std::vector<JSONValue>& reports) {
   std::vector<NativeEnvelope> replies;
   for (const JSONValue& report : reports) {
-    const JSONValue* event = report.subscript("event");
-    if (event != nullptr && event->stringValue() != nullptr && *event->stringValue() == "message")
-      replies.push_back(NativeEnvelope::fromJSON(JSONValue(*report.subscript("message"))));
+    const std::string* event = stringMember(&report, "event");
+    if (event == nullptr || *event != "message") continue;
+    const JSONValue* message = report.subscript("message");
+    EXPECT_NE(message, nullptr) << describe(reports);
+    if (message != nullptr) replies.push_back(NativeEnvelope::fromJSON(JSONValue(*message)));
   }
   return replies;
 }
@@ -246,25 +232,16 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
 
   // A first start writes the profile; --dump-dom quits cleanly once the page has loaded. No
   // manifest is installed yet, so the probe's connection fails; that is not looked at here.
-  {
-    ProcessLaunchOptions options;
-    options.executablePath = *chromium_;
-    options.arguments = test::chromiumArguments(paths_.chromeUserDataDirectory(),
-                                                {paths_.chromeExtensionDirectory()});
-    options.arguments.insert(options.arguments.end(), {"--dump-dom", "about:blank"});
-    options.environment = environment();
-    options.standardOutput = StreamMode::nullDevice;
-    options.standardError = StreamMode::nullDevice;
-    LaunchedProcess chromium = makePosixProcessLauncher()->launch(options);
-    ASSERT_TRUE(waitOrKill(*chromium.process)) << "chromium did not quit";
-    ASSERT_EQ(chromium.process->exitStatus(), (ProcessExit{ProcessExit::Reason::exited, 0}));
-  }
+  const std::optional<ProcessExit> firstStart = test::writeChromiumProfile(
+      *chromium_, paths_, environment(), SteadyTime::now() + kExitTimeout);
+  ASSERT_TRUE(firstStart) << "chromium did not quit";
+  ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
 
   // The client finds the probe by its folder, the companion's copy, and installs the manifest
   // for the build's host with the ID it found.
   const auto [detectExit, detected] = run(client, {"detect"}, environment());
   EXPECT_EQ(detectExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
-  EXPECT_EQ(detected, std::string(kProbeID) +
+  EXPECT_EQ(detected, std::string(kProbeExtensionID) +
                           "\tprofile=Default\tpath=" + paths_.chromeExtensionDirectory() +
                           "\tname=" + kProbeName + "\trank=1\n");
   const auto [installExit, installed] = run(client, {"install"}, environment());
@@ -272,7 +249,7 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
   EXPECT_EQ(installed, paths_.nativeHostManifestURL() + "\n");
   const std::string host = fileSystem_->resolvingSymlinks(test::HostProcess::executablePath());
   EXPECT_EQ(fileSystem_->readFile(paths_.nativeHostManifestURL(), 1 << 20),
-            NativeHostManifest(host, {kProbeID}).encodedData());
+            NativeHostManifest(host, {kProbeExtensionID}).encodedData());
 
   scenario_.write(
       {{"turn/start", JSONValue::Array{turnStarted(), delta("Hel"), delta("lo, "),
@@ -336,14 +313,17 @@ TEST_F(ChromiumEndToEndTest, aHostThatCannotRunGivesTheExtensionLastError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     fileSystem_->createDirectories(paths_.chromeNativeHostsDirectory());
-    fileSystem_->writeFileAtomically(paths_.nativeHostManifestURL(),
-                                     NativeHostManifest(c.hostPath, {kProbeID}).encodedData());
+    fileSystem_->writeFileAtomically(
+        paths_.nativeHostManifestURL(),
+        NativeHostManifest(c.hostPath, {kProbeExtensionID}).encodedData());
     const std::vector<JSONValue> reports = runProbe();
     ASSERT_EQ(reports.size(), 1u) << describe(reports);
-    EXPECT_EQ(*reports[0].subscript("event"), JSONValue("disconnected"));
-    const JSONValue* error = reports[0].subscript("error");
-    ASSERT_TRUE(error != nullptr && error->stringValue() != nullptr) << describe(reports);
-    EXPECT_THAT(c.errors, ::testing::Contains(*error->stringValue()));
+    const JSONValue* event = reports[0].subscript("event");
+    ASSERT_NE(event, nullptr) << describe(reports);
+    EXPECT_EQ(*event, JSONValue("disconnected"));
+    const std::string* error = stringMember(&reports[0], "error");
+    ASSERT_NE(error, nullptr) << describe(reports);
+    EXPECT_THAT(c.errors, ::testing::Contains(*error));
   }
 }
 

@@ -2,10 +2,17 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 
+#include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Platform/FileSystem.h"
+#include "tests/support/Processes.h"
 
 namespace vellora::test {
+
+std::string probeExtensionSource() {
+  return std::string(VELLORA_SOURCE_DIR) + "/tests/fixtures/probe-extension";
+}
 
 std::optional<std::string> findChromium(const FileSystem& fileSystem) {
   if (fileSystem.isExecutableFile("/usr/bin/chromium")) return "/usr/bin/chromium";
@@ -36,6 +43,30 @@ std::vector<std::string> chromiumArguments(const std::string& userDataDirectory,
           "--disable-sync",
           "--user-data-dir=" + userDataDirectory,
           "--load-extension=" + extensions};
+}
+
+ProcessLaunchOptions chromiumLaunchOptions(const std::string& chromium, const AppPaths& paths,
+                                           const std::vector<std::string>& extraArguments,
+                                           Environment environment, StreamMode standardError) {
+  ProcessLaunchOptions options;
+  options.executablePath = chromium;
+  options.arguments =
+      chromiumArguments(paths.chromeUserDataDirectory(), {paths.chromeExtensionDirectory()});
+  options.arguments.insert(options.arguments.end(), extraArguments.begin(), extraArguments.end());
+  options.environment = std::move(environment);
+  options.standardOutput = StreamMode::nullDevice;
+  options.standardError = standardError;
+  return options;
+}
+
+std::optional<ProcessExit> writeChromiumProfile(const std::string& chromium, const AppPaths& paths,
+                                                Environment environment,
+                                                Process::TimePoint deadline) {
+  const LaunchedProcess browser = makePosixProcessLauncher()->launch(
+      chromiumLaunchOptions(chromium, paths, {"--dump-dom", "about:blank"}, std::move(environment),
+                            StreamMode::nullDevice));
+  if (!waitOrKill(*browser.process, deadline)) return std::nullopt;
+  return browser.process->exitStatus();
 }
 
 }  // namespace vellora::test

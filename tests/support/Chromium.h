@@ -4,11 +4,22 @@
 #include <string>
 #include <vector>
 
+#include "VelloraCore/Platform/Environment.h"
+#include "VelloraCore/Platform/ProcessLauncher.h"
+
 namespace vellora {
+class AppPaths;
 class FileSystem;
-}
+}  // namespace vellora
 
 namespace vellora::test {
+
+// The probe extension's ID, which follows from the "key" in its manifest.
+inline constexpr const char* kProbeExtensionID = "pdgpgmhmpnlldpnpdlnihcbjcaaelbpi";
+
+// The probe extension's unpacked source (tests/fixtures/probe-extension), to copy where the
+// companion keeps the extension.
+std::string probeExtensionSource();
 
 // Debian's chromium (/usr/bin/chromium, else "chromium" on PATH); nothing where it is not
 // installed, and tests that need it skip.
@@ -19,5 +30,18 @@ std::optional<std::string> findChromium(const FileSystem& fileSystem);
 // unpacked extensions in `extensionFolders` loaded.
 std::vector<std::string> chromiumArguments(const std::string& userDataDirectory,
                                            const std::vector<std::string>& extensionFolders);
+
+// How to start `chromium` (chromiumArguments) on the layout's Chrome user data, with the
+// layout's extension folder loaded, then `extraArguments`; standard output goes nowhere.
+ProcessLaunchOptions chromiumLaunchOptions(const std::string& chromium, const AppPaths& paths,
+                                           const std::vector<std::string>& extraArguments,
+                                           Environment environment, StreamMode standardError);
+
+// A first start of Chromium, which writes the profile (with the extension it loaded) and quits
+// once about:blank has loaded (--dump-dom). Its exit status; nothing when it had not quit by
+// `deadline`, and then it has been killed.
+std::optional<ProcessExit> writeChromiumProfile(const std::string& chromium, const AppPaths& paths,
+                                                Environment environment,
+                                                Process::TimePoint deadline);
 
 }  // namespace vellora::test

@@ -1,10 +1,11 @@
 #include "tests/VelloraCompanion/Qt/OffscreenApplication.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QPixmap>
 #include <QWidget>
 #include <cstdlib>
+
+#include "tests/VelloraCompanion/Qt/Pixels.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -30,14 +31,9 @@ void ensureOffscreenApplication() {
 }
 
 std::string saveScreenshot(QWidget& widget, const std::string& name) {
-  const char* buildDirectory = std::getenv("VELLORA_BUILD_DIR");
-  const QString folder =
-      QString::fromUtf8(buildDirectory != nullptr ? buildDirectory : VELLORA_BINARY_DIR) +
-      "/screenshots";
-  QDir().mkpath(folder);
-  const QString path = folder + "/" + QString::fromStdString(name) + ".png";
-  widget.grab().save(path);
-  return path.toStdString();
+  const std::string path = screenshotPath(name);
+  widget.grab().save(QString::fromStdString(path));
+  return path;
 }
 
 }  // namespace vellora::test

@@ -1,5 +1,9 @@
 #include "tests/VelloraCompanion/Qt/Pixels.h"
 
+#include <QDir>
+#include <QString>
+#include <cstdlib>
+
 namespace vellora::test {
 
 int countPixels(const QImage& image, const QColor& color) {
@@ -11,6 +15,14 @@ int countPixels(const QImage& image, const QColor& color) {
     for (int x = 0; x < rgb.width(); ++x) count += (line[x] & 0xffffff) == wanted;
   }
   return count;
+}
+
+std::string screenshotPath(const std::string& name) {
+  const char* buildDirectory = std::getenv("VELLORA_BUILD_DIR");
+  const std::string folder =
+      std::string(buildDirectory != nullptr ? buildDirectory : VELLORA_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(QString::fromStdString(folder));
+  return folder + "/" + name + ".png";
 }
 
 }  // namespace vellora::test

@@ -8,12 +8,10 @@
 // Waits poll the display with a bound; a display or tray that cannot start fails the test with
 // the reason.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <QImage>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -29,6 +27,7 @@
 #include "tests/VelloraCompanion/Qt/Pixels.h"
 #include "tests/fakes/FakeCodexAppServer.h"
 #include "tests/support/Chromium.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace vellora {
@@ -43,16 +42,7 @@ constexpr auto kCheckTimeout = 90s;
 constexpr auto kCommandTimeout = 20s;
 constexpr auto kPollInterval = 100ms;
 
-// The probe's ID, which follows from the "key" in its manifest.
-constexpr const char* kProbeID = "pdgpgmhmpnlldpnpdlnihcbjcaaelbpi";
-
-std::string screenshotPath(const std::string& name) {
-  const char* buildDirectory = std::getenv("VELLORA_BUILD_DIR");
-  const std::string folder =
-      std::string(buildDirectory != nullptr ? buildDirectory : VELLORA_BINARY_DIR) + "/screenshots";
-  ::mkdir(folder.c_str(), 0755);
-  return folder + "/" + name + ".png";
-}
+using test::screenshotPath;
 
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool waitUntil(const std::function<bool()>& condition, SteadyTime::duration timeout) {
@@ -83,10 +73,7 @@ std::string readAll(ByteStream& stream, SteadyTime::time_point deadline) {
 void stop(Process& process) {
   if (!process.isRunning()) return;
   process.terminate();
-  if (!process.waitForExit(SteadyTime::now() + 10s)) {
-    ::kill(process.processID(), SIGKILL);
-    process.waitForExit(SteadyTime::now() + 10s);
-  }
+  test::waitOrKill(process, SteadyTime::now() + 10s);
 }
 
 // A program started for the length of a test, stopped at the end.
@@ -336,8 +323,7 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
   const std::string hostProgram = prefix + "/lib/vellora/vellora-native-host";
   fileSystem_->copyTree(VELLORA_COMPANION_PATH, companionProgram);
   fileSystem_->copyTree(VELLORA_NATIVE_HOST_BUILD_PATH, hostProgram);
-  fileSystem_->copyTree(std::string(VELLORA_SOURCE_DIR) + "/tests/fixtures/probe-extension",
-                        prefix + "/share/vellora/extension");
+  fileSystem_->copyTree(test::probeExtensionSource(), prefix + "/share/vellora/extension");
 
   Running companion = startCompanion(companionProgram, companionEnvironment());
   const std::string window = waitForWelcomeWindow();
@@ -348,19 +334,10 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
   // it from there and records it in its profile (--dump-dom quits once the page has loaded).
   const AppPaths paths = AppPaths::platformLayout(home_.path(), {{"HOME", home_.path()}});
   ASSERT_TRUE(fileSystem_->fileExists(paths.chromeExtensionDirectory() + "/manifest.json"));
-  {
-    ProcessLaunchOptions options;
-    options.executablePath = *chromium;
-    options.arguments = test::chromiumArguments(paths.chromeUserDataDirectory(),
-                                                {paths.chromeExtensionDirectory()});
-    options.arguments.insert(options.arguments.end(), {"--dump-dom", "about:blank"});
-    options.environment = companionEnvironment();
-    options.standardOutput = StreamMode::nullDevice;
-    options.standardError = StreamMode::nullDevice;
-    LaunchedProcess browser = makePosixProcessLauncher()->launch(options);
-    ASSERT_TRUE(browser.process->waitForExit(SteadyTime::now() + kCheckTimeout))
-        << "chromium did not quit";
-  }
+  const std::optional<ProcessExit> firstStart = test::writeChromiumProfile(
+      *chromium, paths, companionEnvironment(), SteadyTime::now() + kCheckTimeout);
+  ASSERT_TRUE(firstStart) << "chromium did not quit";
+  ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
 
   // Refresh Status: the right-hand footer button, the last thing in the window from the
   // bottom (found in the photograph, so that the layout may change).
@@ -378,9 +355,9 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
   // and all three steps are complete.
   waitForCompleteSteps(window, 3, "desktop-chromium-refreshed");
   const std::string manifest = fileSystem_->readFile(paths.nativeHostManifestURL(), 1 << 20);
-  EXPECT_EQ(
-      manifest,
-      NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram), {kProbeID}).encodedData());
+  EXPECT_EQ(manifest, NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram),
+                                         {test::kProbeExtensionID})
+                          .encodedData());
 }
 
 }  // namespace
