@@ -290,6 +290,7 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
   EXPECT_THAT(input, HasSubstr("Summarise this page."));
   EXPECT_THAT(input, HasSubstr("Probe page"));
   const JSONValue launch = JSONValue::parse(fileSystem_->readFile(home_ / "launch.json", 1 << 20));
+  ASSERT_NE(launch.subscript("workingDirectory"), nullptr);
   EXPECT_EQ(*launch.subscript("workingDirectory"), JSONValue(paths_.workspaceDirectory()));
 }
 
