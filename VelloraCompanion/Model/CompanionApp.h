@@ -93,6 +93,16 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   // The fallback of openChromeExtensions: copies "chrome://extensions" and explains.
   void showExtensionsPageFallback(const std::string& message);
 
+  // A browser that the desktop can start: its name and the desktop's location of it.
+  struct BrowserToOpen {
+    std::string name;
+    std::string location;
+  };
+  // The browser that openChromeExtensions and openCodexInChrome use: the first in table order
+  // that holds the extension and can be started, else the first that can be started; nothing
+  // when none can. Reads the profiles once (no samples) on the calling thread.
+  std::optional<BrowserToOpen> browserToOpen();
+
   // State, for the desktop layer and tests.
   const std::optional<CompanionHealth>& latestHealth() const noexcept { return latestHealth_; }
   bool isRefreshingStatus() const noexcept { return isRefreshingStatus_; }
@@ -101,7 +111,6 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   const CompanionChecks& checks() const noexcept { return checks_; }
 
   static constexpr Seconds kStatusTimeout{20.0};
-  static constexpr std::string_view kChromeBundleIdentifier = "com.google.Chrome";
   static constexpr std::string_view kExtensionsPageURL = "chrome://extensions";
   static constexpr std::string_view kCodexPageURL = "https://openai.com/codex/";
   static constexpr std::string_view kRefreshTimeoutMessage =

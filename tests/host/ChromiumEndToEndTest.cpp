@@ -243,7 +243,7 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
   EXPECT_EQ(detectExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
   EXPECT_EQ(detected, std::string(kProbeExtensionID) +
                           "\tprofile=Default\tpath=" + paths_.chromeExtensionDirectory() +
-                          "\tname=" + kProbeName + "\trank=1\n");
+                          "\tname=" + kProbeName + "\trank=1\tbrowser=chrome\n");
   const auto [installExit, installed] = run(client, {"install"}, environment());
   ASSERT_EQ(installExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
   EXPECT_EQ(installed, paths_.nativeHostManifestURL() + "\n");

@@ -310,23 +310,28 @@ TEST_F(CompanionAppTest, showingTheExtensionFolderCopiesItsPathAndOffersToReveal
                                            {"OK"}}));
 }
 
-// The Mac keeps its own words; a Linux desktop reads its own in step 1 and in the folder alert.
+// The Mac keeps its own words; a Linux desktop reads its own in step 1, in step 2's sign-in
+// advice (there is no Codex application to open there) and in the folder alert.
 TEST_F(CompanionAppTest, textsThatNameTheDesktopFollowThePlatform) {
   desktop_.resources = home() / "Vellora/Resources";
   home().writeFile("Vellora/Resources/extension/manifest.json", "{}");
   const struct {
     DesktopPlatform platform;
     const char* stepTitle;
+    const char* signIn;
     const char* revealButton;
   } cases[] = {
-      {DesktopPlatform::macOS, "Install Vellora Mac app", "Show in Finder"},
-      {DesktopPlatform::freedesktop, "Install Vellora desktop app", "Show in Files"},
+      {DesktopPlatform::macOS, "Install Vellora Mac app",
+       "Open Codex and sign in, then choose Refresh Status.", "Show in Finder"},
+      {DesktopPlatform::freedesktop, "Install Vellora desktop app",
+       "Run codex login in a terminal, then choose Refresh Status.", "Show in Files"},
   };
   for (const auto& c : cases) {
     std::shared_ptr<CompanionApp> app = makeApp("/nonexistent", c.platform);
-    app->rebuildStatusMenu(test::allReady());
+    app->rebuildStatusMenu(test::health(r, r, r, r, r, m));
     app->showSetupWindow();
     EXPECT_EQ(desktop_.lastWelcomeContent().steps[0].title, c.stepTitle);
+    EXPECT_EQ(desktop_.lastWelcomeContent().steps[1].detail, c.signIn);
     app->showExtensionFolder();
     EXPECT_EQ(desktop_.alerts.back().buttons, (std::vector<std::string>{"OK", c.revealButton}));
   }

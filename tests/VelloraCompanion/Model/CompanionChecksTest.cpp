@@ -44,7 +44,7 @@ TEST_F(CompanionChecksTest, measuresEachFieldOnItsOwn) {
   // A manifest for another extension is stale.
   NativeHostInstaller(paths(), fileSystem()).install(hostPath(), {kExtensionB});
   loadExtension(kExtensionA);
-  EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, e);
+  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, e);
 
   // Without codex, both Codex fields are missing.
   environment().erase("VELLORA_CODEX_PATH");
@@ -53,13 +53,13 @@ TEST_F(CompanionChecksTest, measuresEachFieldOnItsOwn) {
   EXPECT_EQ(noCodex.appServer, m);
 
   // Without an executable location the host is missing, whatever the manifest says.
-  EXPECT_EQ(makeChecks(std::nullopt).computeHealth({kExtensionB}).nativeHost, m);
+  EXPECT_EQ(makeChecks(std::nullopt).computeHealth({.ids = {kExtensionB}}).nativeHost, m);
 }
 
 TEST_F(CompanionChecksTest, samplesLongerWhenTheExtensionWasSeenBefore) {
   loadExtension(kExtensionA);
   // Ready before and still loaded: every one of the 48 samples is taken.
-  makeChecks().sampleExtensionIDs(true);
+  makeChecks().sampleExtensions(true);
   EXPECT_EQ(sleeps().size(), 48u);
 }
 
@@ -100,7 +100,7 @@ TEST_F(CompanionChecksTest, repairAllowsTheEnvironmentsIDOrEveryDetectedOne) {
 
   // An empty variable counts as unset.
   environment()["VELLORA_EXTENSION_ID"] = "";
-  EXPECT_EQ(makeChecks().resolveExtensionIDs(),
+  EXPECT_EQ(makeChecks().resolveExtensionIDs().ids,
             (std::vector<std::string>{kExtensionA, kExtensionB}));
 
   // A given ID is used alone; the health is measured from it.
