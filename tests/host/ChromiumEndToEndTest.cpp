@@ -182,13 +182,14 @@ class ChromiumEndToEndTest : public ::testing::Test {
     return environment;
   }
 
-  // Starts Chromium with the probe loaded and returns the probe's reports up to the end of its
+  // Starts Chromium with the probe loaded (on the layout's Google Chrome folder unless
+  // `userDataDirectory` names another) and returns the probe's reports up to the end of its
   // conversation (or those that came before the time-out), after Chromium has quit. The log
   // is also checked for sanitizer reports of the host.
-  std::vector<JSONValue> runProbe() {
+  std::vector<JSONValue> runProbe(std::optional<std::string> userDataDirectory = {}) {
     LaunchedProcess chromium = makePosixProcessLauncher()->launch(
         test::chromiumLaunchOptions(*chromium_, paths_, {"--enable-logging=stderr", "about:blank"},
-                                    environment(), StreamMode::pipe));
+                                    environment(), StreamMode::pipe, std::move(userDataDirectory)));
     OutputCollector log(std::move(chromium.standardError));
 
     const std::string seen =
@@ -227,6 +228,36 @@ std::vector<NativeEnvelope> repliesOf(const std::vector<JSONValue>& reports) {
   return replies;
 }
 
+// The probe's conversation went through: pong, a health with the host ready and Codex found,
+// then the turn's three deltas and its end.
+void expectPingHealthAndTurn(const std::vector<JSONValue>& reports) {
+  const std::vector<NativeEnvelope> replies = repliesOf(reports);
+  ASSERT_EQ(replies.size(), 6u) << describe(reports);
+  EXPECT_EQ(replies[0], (NativeEnvelope{.type = "pong",
+                                        .requestId = "ping-1",
+                                        .ok = true,
+                                        .app = "vellora-companion",
+                                        .version = "0.1.0"}));
+  EXPECT_EQ(replies[1].type, "health");
+  EXPECT_EQ(replies[1].requestId, "health-1");
+  EXPECT_EQ(replies[1].ok, true);
+  ASSERT_TRUE(replies[1].status);
+  EXPECT_EQ(replies[1].status->nativeHost, HealthState::ready);
+  // VELLORA_CODEX_PATH came through Chromium to the host.
+  EXPECT_EQ(replies[1].status->codex, HealthState::ready);
+  const char* texts[] = {"Hel", "lo, ", "w\xc3\xb6rld \xe2\x9c\x93"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(replies[2 + i], (NativeEnvelope{.type = "chat.delta",
+                                              .requestId = "turn-1",
+                                              .sessionId = "probe-session",
+                                              .delta = texts[i]}));
+  }
+  EXPECT_EQ(
+      replies[5],
+      (NativeEnvelope{.type = "chat.done", .requestId = "turn-1", .sessionId = "probe-session"}));
+  EXPECT_EQ(reports.back(), JSONValue::object({{"event", "finished"}}));
+}
+
 TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManifest) {
   const std::string client = std::string(VELLORA_BINARY_DIR) + "/tools/vellora-client";
 
@@ -257,32 +288,7 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
       {{"launchRecord", home_ / "launch.json"}});
   const std::vector<JSONValue> reports = runProbe();
 
-  const std::vector<NativeEnvelope> replies = repliesOf(reports);
-  ASSERT_EQ(replies.size(), 6u) << describe(reports);
-  EXPECT_EQ(replies[0], (NativeEnvelope{.type = "pong",
-                                        .requestId = "ping-1",
-                                        .ok = true,
-                                        .app = "vellora-companion",
-                                        .version = "0.1.0"}));
-  EXPECT_EQ(replies[1].type, "health");
-  EXPECT_EQ(replies[1].requestId, "health-1");
-  EXPECT_EQ(replies[1].ok, true);
-  ASSERT_TRUE(replies[1].status);
-  EXPECT_EQ(replies[1].status->nativeHost, HealthState::ready);
-  // VELLORA_CODEX_PATH came through Chromium to the host.
-  EXPECT_EQ(replies[1].status->codex, HealthState::ready);
-  const char* texts[] = {"Hel", "lo, ", "w\xc3\xb6rld \xe2\x9c\x93"};
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(replies[2 + i], (NativeEnvelope{.type = "chat.delta",
-                                              .requestId = "turn-1",
-                                              .sessionId = "probe-session",
-                                              .delta = texts[i]}));
-  }
-  EXPECT_EQ(
-      replies[5],
-      (NativeEnvelope{.type = "chat.done", .requestId = "turn-1", .sessionId = "probe-session"}));
-  EXPECT_EQ(reports.back(), JSONValue::object({{"event", "finished"}}));
-
+  expectPingHealthAndTurn(reports);
   // Codex got the extension's prompt and page, and ran in the layout's working directory.
   const std::vector<JSONValue> turns = scenario_.paramsOf("turn/start");
   ASSERT_EQ(turns.size(), 1u);
@@ -292,6 +298,60 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
   const JSONValue launch = JSONValue::parse(fileSystem_->readFile(home_ / "launch.json", 1 << 20));
   ASSERT_NE(launch.subscript("workingDirectory"), nullptr);
   EXPECT_EQ(*launch.subscript("workingDirectory"), JSONValue(paths_.workspaceDirectory()));
+}
+
+// A Debian Chromium user: Chromium keeps its profile in its own folder, ~/.config/chromium
+// (started here with that folder given, since headless Chromium otherwise takes a throw-away
+// profile), and no Google Chrome is present. `detect` finds the probe in Chromium, `status`
+// reports the missing manifest without writing it, `fix` writes it where Chromium reads it,
+// and the probe then talks to the built host.
+TEST_F(ChromiumEndToEndTest, aChromiumUserIsSetUpByFixInChromiumsOwnFolder) {
+  const std::string client = std::string(VELLORA_BINARY_DIR) + "/tools/vellora-client";
+  fileSystem_->removeTree(paths_.chromeUserDataDirectory());
+  const ChromeBrowserPaths* chromium = paths_.browser("chromium");
+  ASSERT_NE(chromium, nullptr);
+  ASSERT_EQ(chromium->userDataDirectory, home_ / ".config/chromium");
+  home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})");
+  scenario_.write(
+      {{"turn/start", JSONValue::Array{turnStarted(), delta("Hel"), delta("lo, "),
+                                       delta("w\xc3\xb6rld \xe2\x9c\x93"), turnCompleted()}}});
+
+  const std::optional<ProcessExit> firstStart =
+      test::writeChromiumProfile(*chromium_, paths_, environment(),
+                                 SteadyTime::now() + kExitTimeout, chromium->userDataDirectory);
+  ASSERT_TRUE(firstStart) << "chromium did not quit";
+  ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
+
+  const auto [detectExit, detected] = run(client, {"detect"}, environment());
+  EXPECT_EQ(detectExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
+  EXPECT_EQ(detected, std::string(kProbeExtensionID) +
+                          "\tprofile=Default\tpath=" + paths_.chromeExtensionDirectory() +
+                          "\tname=" + kProbeName + "\trank=1\tbrowser=chromium\n");
+
+  const auto [statusExit, status] = run(client, {"status", "--json"}, environment());
+  EXPECT_EQ(statusExit, (ProcessExit{ProcessExit::Reason::exited, 1}));
+  EXPECT_EQ(JSONValue::parse(status).subscript("browsers")->serialized(),
+            JSONValue::parse(R"([{"id": "chromium", "name": "Chromium", "hasExtension": true,
+                                  "manifest": "missing"}])")
+                .serialized());
+  EXPECT_FALSE(fileSystem_->fileExists(chromium->nativeHostManifestURL));
+
+  const auto [fixExit, fixed] = run(client, {"fix"}, environment());
+  ASSERT_EQ(fixExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
+  EXPECT_EQ(fixed.substr(0, fixed.find("\n\n") + 1),
+            "Google Chrome: " + paths_.nativeHostManifestURL() + "\nChromium: " +
+                home_ / ".config/chromium/NativeMessagingHosts/com.vellora.companion.json\n");
+  // The host beside the client, as the companion's is beside its own executable.
+  const std::string hostBesideClient =
+      std::string(VELLORA_BINARY_DIR) + "/tools/vellora-native-host";
+  EXPECT_EQ(fileSystem_->readFile(chromium->nativeHostManifestURL, 1 << 20),
+            NativeHostManifest(hostBesideClient, {kProbeExtensionID}).encodedData());
+  const auto [againExit, again] = run(client, {"status"}, environment());
+  EXPECT_EQ(againExit, (ProcessExit{ProcessExit::Reason::exited, 0})) << again;
+
+  const std::vector<JSONValue> reports = runProbe(chromium->userDataDirectory);
+  expectPingHealthAndTurn(reports);
+  EXPECT_EQ(scenario_.paramsOf("turn/start").size(), 1u);
 }
 
 // A manifest whose host cannot run gives the extension chrome.runtime.lastError at once, and
