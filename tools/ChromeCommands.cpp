@@ -1,10 +1,12 @@
 #include "tools/ChromeCommands.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 
 #include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Chrome/ChromeBrowser.h"
 #include "VelloraCore/Chrome/ChromeExtensionDetector.h"
 #include "VelloraCore/Chrome/ChromeExtensionID.h"
 #include "VelloraCore/Chrome/NativeHostInstaller.h"
@@ -66,12 +68,29 @@ int runInstallCommand(const std::vector<std::string>& arguments,
     return kFailed;
   }
   auto fileSystem = makePosixFileSystem();
-  if (ids.empty())
-    ids = ChromeExtensionDetector(paths->chromeUserDataDirectory(), *fileSystem)
-              .detectVelloraExtensionIDs();
+  // Given IDs go to every present browser; detected ones to the browsers that hold them.
+  // Google Chrome's folder gets the manifest in either case.
+  std::vector<std::string> browsers;
+  if (ids.empty()) {
+    const ChromeExtensionDetector detector =
+        ChromeExtensionDetector::forBrowsers(*paths, *fileSystem);
+    const std::vector<ChromeExtensionCandidate> candidates = detector.detectVelloraExtensions();
+    ids = detector.detectVelloraExtensionIDs();
+    browsers = detector.browsersOf(candidates);
+  } else {
+    for (const ChromeBrowserPaths& browser : paths->browsers()) {
+      if (fileSystem->isDirectory(browser.userDataDirectory)) browsers.push_back(browser.id);
+    }
+  }
   try {
-    NativeHostInstaller installer(*paths, *fileSystem);
-    std::cout << installer.install(hostExecutablePath, ids) << "\n";
+    for (const ChromeBrowserPaths& browser : paths->browsers()) {
+      if (browser.id != kGoogleChromeID &&
+          std::find(browsers.begin(), browsers.end(), browser.id) == browsers.end()) {
+        continue;
+      }
+      std::cout << NativeHostInstaller(browser, *fileSystem).install(hostExecutablePath, ids)
+                << "\n";
+    }
     return 0;
   } catch (const Error& error) {
     std::cerr << error.what() << "\n";
@@ -88,26 +107,33 @@ int runDetectCommand(const std::vector<std::string>& arguments) {
       return kUsage;
     }
   }
-  if (!directory) {
+  auto fileSystem = makePosixFileSystem();
+  std::optional<ChromeExtensionDetector> detector;
+  if (directory) {
+    detector.emplace(*directory, *fileSystem);
+  } else {
     const std::optional<AppPaths> paths = currentAppPaths();
     if (!paths) {
       std::cerr << "Could not find the home directory.\n";
       return kFailed;
     }
-    directory = paths->chromeUserDataDirectory();
+    detector.emplace(ChromeExtensionDetector::forBrowsers(*paths, *fileSystem));
   }
-  auto fileSystem = makePosixFileSystem();
-  const ChromeExtensionDetector detector(*directory, *fileSystem);
-  const std::vector<ChromeExtensionCandidate> candidates = detector.detectVelloraExtensions();
+  const std::vector<ChromeExtensionCandidate> candidates = detector->detectVelloraExtensions();
   if (candidates.empty()) {
-    std::cerr << "No Vellora extension found in the Chrome profiles at " << *directory << ".\n";
+    std::cerr << "No Vellora extension found in the profiles at";
+    for (const ChromeUserDataDirectory& searched : detector->directories()) {
+      std::cerr << (&searched == &detector->directories().front() ? " " : ", ") << searched.path;
+    }
+    std::cerr << ".\n";
     return kFailed;
   }
   for (const ChromeExtensionCandidate& candidate : candidates) {
     std::cout << candidate.id << "\tprofile=" << candidate.profileName
               << "\tpath=" << candidate.path.value_or("-")
               << "\tname=" << candidate.name.value_or("-") << "\trank="
-              << ChromeExtensionDetector::rank(candidate, detector.folders()).value_or(-1) << "\n";
+              << ChromeExtensionDetector::rank(candidate, detector->folders()).value_or(-1)
+              << "\tbrowser=" << candidate.browser << "\n";
   }
   return 0;
 }
@@ -127,6 +153,10 @@ int runPathsCommand(const std::vector<std::string>& arguments) {
             << "chromeExtensionDirectory " << paths->chromeExtensionDirectory() << "\n"
             << "chromeNativeHostsDirectory " << paths->chromeNativeHostsDirectory() << "\n"
             << "nativeHostManifestURL " << paths->nativeHostManifestURL() << "\n";
+  for (const ChromeBrowserPaths& browser : paths->browsers()) {
+    std::cout << "nativeHostManifestURL." << browser.id << " " << browser.nativeHostManifestURL
+              << "\n";
+  }
   return 0;
 }
 

@@ -13,15 +13,17 @@ namespace vellora {
 
 // install [--extension-id ID]...
 //   Writes the host manifest for the host executable at `hostExecutablePath` (absolute),
-//   allowing each given ID, or, with none given, the IDs detected in Chrome's profiles. Prints
-//   the manifest's path.
+//   allowing each given ID, to Google Chrome's folder and every present browser; with no ID
+//   given, allowing the IDs detected in the browsers' profiles, to Google Chrome's folder and
+//   the browsers that hold the extension. Prints each manifest's path, in table order.
 int runInstallCommand(const std::vector<std::string>& arguments,
                       const std::string& hostExecutablePath);
 
 // detect [--chrome-directory DIR]
 //   Prints one line per detected candidate, best first, fields separated by tabs:
-//     <id>  profile=<name>  path=<path or ->  name=<name or ->  rank=<rank>
-//   DIR defaults to Google Chrome's user data directory of the platform's layout.
+//     <id>  profile=<name>  path=<path or ->  name=<name or ->  rank=<rank>  browser=<id>
+//   Searches every browser's user data directory of the platform's layout, or only DIR (taken
+//   as Google Chrome's).
 int runDetectCommand(const std::vector<std::string>& arguments);
 
 // paths
@@ -33,7 +35,10 @@ int runDetectCommand(const std::vector<std::string>& arguments);
 //     chromeNativeHostsDirectory /home/example/.config/google-chrome/NativeMessagingHosts
 //     nativeHostManifestURL /home/example/.config/google-chrome/NativeMessagingHosts/
 //       com.vellora.companion.json (on one line)
-//   Chrome's user data directory, which Vellora only reads, is the hosts directory's parent.
+//   then one line per browser of the layout, in table order:
+//     nativeHostManifestURL.chromium /home/example/.config/chromium/NativeMessagingHosts/
+//       com.vellora.companion.json (on one line)
+//   A browser's user data directory, which Vellora only reads, is its hosts directory's parent.
 int runPathsCommand(const std::vector<std::string>& arguments);
 
 }  // namespace vellora

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "VelloraCompanion/Model/CompanionChecks.h"
+#include "VelloraCompanion/Model/CompanionInstallError.h"
 #include "VelloraCompanion/Model/ExtensionFolder.h"
 #include "VelloraCompanion/Model/WelcomeContent.h"
 #include "VelloraCore/Chrome/AppPaths.h"
@@ -61,6 +62,14 @@ class TerminalChecks {
   std::optional<CompanionChecks> checks_;
 };
 
+bool isAllReady(const CompanionHealth& health) {
+  for (HealthState state : {health.companion, health.nativeHost, health.extension, health.codex,
+                            health.appServer, health.auth}) {
+    if (state != HealthState::ready) return false;
+  }
+  return true;
+}
+
 void printHealth(const CompanionHealth& health) {
   const std::pair<const char*, HealthState> fields[] = {
       {"companion", health.companion}, {"nativeHost", health.nativeHost},
@@ -101,8 +110,33 @@ void printContent(const WelcomeContent& content, const std::optional<std::string
             << "]\n";
 }
 
-JSONValue statusJSON(const CompanionHealth& health, const std::vector<WelcomeStep>& steps,
+// One line per present browser, and what a refresh or `fix` would write.
+void printBrowsers(const std::vector<BrowserConnection>& browsers) {
+  std::cout << "\nBrowsers\n";
+  if (browsers.empty()) std::cout << "  none found\n";
+  for (const BrowserConnection& browser : browsers) {
+    std::cout << "  " << browser.name << ": extension "
+              << (browser.hasExtension ? "loaded" : "not loaded") << ", manifest "
+              << text(browser.manifest)
+              << (browser.hasExtension && browser.manifest != HealthState::ready
+                      ? " (vellora-client fix writes it)"
+                      : "")
+              << "\n";
+  }
+}
+
+JSONValue statusJSON(const CompanionHealth& health, const std::vector<BrowserConnection>& browsers,
+                     const std::vector<WelcomeStep>& steps,
                      const std::optional<std::string>& folder) {
+  JSONValue::Array browserValues;
+  for (const BrowserConnection& browser : browsers) {
+    browserValues.push_back(JSONValue::object({
+        {"id", browser.id},
+        {"name", browser.name},
+        {"hasExtension", browser.hasExtension},
+        {"manifest", text(browser.manifest)},
+    }));
+  }
   JSONValue::Array stepValues;
   for (const WelcomeStep& step : steps) {
     JSONValue::Array actions;
@@ -117,6 +151,7 @@ JSONValue statusJSON(const CompanionHealth& health, const std::vector<WelcomeSte
   }
   return JSONValue::object({
       {"health", health.toJSON()},
+      {"browsers", JSONValue(std::move(browserValues))},
       {"steps", JSONValue(std::move(stepValues))},
       {"extensionFolder", folder ? JSONValue(*folder) : JSONValue(nullptr)},
   });
@@ -136,19 +171,32 @@ int runStatusCommand(const std::vector<std::string>& arguments, const std::strin
     std::cerr << "Could not find the home directory.\n";
     return kFailed;
   }
-  const CompanionHealth health = checks->measureRefresh(std::nullopt);
+  // A refresh's measurement without its upkeep: the manifests are judged as they are.
+  DetectedExtensions extensions;
+  try {
+    extensions = checks->resolveExtensionIDs();
+  } catch (const CompanionInstallError& error) {
+    // No extension found is a state to report; a malformed VELLORA_EXTENSION_ID is not.
+    if (error.errorCase() == CompanionInstallError::Case::invalidExtensionID) {
+      std::cerr << error.what() << "\n";
+      return kFailed;
+    }
+  }
+  const CompanionHealth health = checks->computeHealth(extensions);
+  const std::vector<BrowserConnection> browsers = checks->browserConnections(extensions);
   const std::optional<std::string> folder = findExtensionFolder(
       terminal.fileSystem(), checks->paths(), currentDirectory(terminal.fileSystem()));
   const WelcomeContent content = makeWelcomeContent(health, false, false, kHostDesktopPlatform);
   if (json) {
-    std::cout << statusJSON(health, content.steps, folder)
+    std::cout << statusJSON(health, browsers, content.steps, folder)
                      .serialized(JSONWriteOptions{.escapeSlashes = false})
               << "\n";
   } else {
     printHealth(health);
+    printBrowsers(browsers);
     printContent(content, folder);
   }
-  return 0;
+  return isAllReady(health) ? 0 : kFailed;
 }
 
 int runFixCommand(const std::vector<std::string>& arguments, const std::string& executablePath) {
@@ -167,9 +215,12 @@ int runFixCommand(const std::vector<std::string>& arguments, const std::string& 
     std::cerr << failure->message << "\n";
     return kFailed;
   }
-  std::cout << "The browser connection is set up: " << checks->paths().nativeHostManifestURL()
-            << "\n\n";
-  printHealth(std::get<NativeHostInstallOutcome::Success>(outcome.value).health);
+  const auto& success = std::get<NativeHostInstallOutcome::Success>(outcome.value);
+  for (const InstalledManifest& manifest : success.manifests) {
+    std::cout << manifest.browserName << ": " << manifest.path << "\n";
+  }
+  std::cout << "\n";
+  printHealth(success.health);
   return 0;
 }
 

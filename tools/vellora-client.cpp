@@ -48,17 +48,17 @@ commands:
                               context is read from a JSON file
   send [JSON...]              send each JSON request; with none, one request per input line
   install [--extension-id ID]...
-                              write Chrome's host manifest for the host program, allowing the
-                              given extension IDs (default: the IDs detected in Chrome)
+                              write the browsers' host manifests for the host program, allowing
+                              the given extension IDs (default: the IDs detected)
   detect [--chrome-directory DIR]
-                              list the extension copies found in Chrome's profiles
-  paths                       print where the data, the extension copy and Chrome's host
+                              list the extension copies found in the browsers' profiles
+  paths                       print where the data, the extension copy and each browser's host
                               manifest go for this user
-  status [--json]             check the setup as the companion's refresh does (and write the
-                              host manifest when the extension is found), then print the
-                              health, the three setup steps and the extension folder
-  fix                         repair the browser connection as the companion does and print
-                              the health afterwards
+  status [--json]             check the setup as the companion's refresh does, writing
+                              nothing, then print the health, the browsers, the three setup
+                              steps and the extension folder; exit status 0 when all is ready
+  fix                         repair the browser connection as the companion does, print each
+                              manifest written and the health afterwards
 options:
   --host PATH                 the host program (default: vellora-native-host beside this one)
   --origin ORIGIN             the argument the host is started with (an extension origin)

@@ -6,6 +6,7 @@
 #include "VelloraCompanion/Model/ExtensionFolder.h"
 #include "VelloraCompanion/Model/StatusMenu.h"
 #include "VelloraCompanion/Model/WelcomeContent.h"
+#include "VelloraCore/Chrome/ChromeBrowser.h"
 #include "VelloraCore/Platform/FileSystem.h"
 
 namespace vellora {
@@ -214,25 +215,54 @@ void CompanionApp::openSetupGuide() {
   showSetupWindow();
 }
 
+std::optional<CompanionApp::BrowserToOpen> CompanionApp::browserToOpen() {
+  const CompanionChecks& checks = checks_;
+  auto located = [this](const ChromeBrowserPaths& browser) -> std::optional<BrowserToOpen> {
+    const ChromeBrowser* entry = findChromeBrowser(browser.id);
+    if (entry == nullptr) return std::nullopt;
+    std::optional<std::string> location =
+        desktop_.applicationLocation(std::string(entry->bundleIdentifier));
+    if (!location) return std::nullopt;
+    return BrowserToOpen{browser.name, std::move(*location)};
+  };
+  // One detection, without samples: the user waits for this.
+  for (const std::string& id : checks.detectExtensions().browsers) {
+    if (const ChromeBrowserPaths* browser = checks.paths().browser(id)) {
+      if (std::optional<BrowserToOpen> found = located(*browser)) return found;
+    }
+  }
+  for (const ChromeBrowserPaths& browser : checks.paths().browsers()) {
+    if (std::optional<BrowserToOpen> found = located(browser)) return found;
+  }
+  return std::nullopt;
+}
+
 void CompanionApp::openChromeExtensions() {
   // The address is a constant that always forms a URL, so the "could not create the extensions
   // address" case cannot arise here.
-  const std::optional<std::string> chrome =
-      desktop_.applicationLocation(std::string(kChromeBundleIdentifier));
-  if (!chrome) {
+  const std::optional<BrowserToOpen> browser = browserToOpen();
+  if (!browser) {
     showExtensionsPageFallback("Google Chrome was not found.");
     return;
+  }
+  // Where the browser shows a New Tab instead of the page, starting it is not enough: the
+  // address is copied and the user told.
+  std::optional<std::string> afterOpening;
+  if (!browserOpensExtensionsPage(platform_)) {
+    afterOpening = browser->name + " was opened; it cannot open chrome://extensions by itself.";
   }
   std::weak_ptr<CompanionApp> weak = weak_from_this();
   Dispatch* dispatch = &dispatch_;
   desktop_.openURLsWithApplication(
-      {std::string(kExtensionsPageURL)}, *chrome,
-      [weak, dispatch](std::optional<std::string> error) {
+      {std::string(kExtensionsPageURL)}, browser->location,
+      [weak, dispatch, afterOpening](std::optional<std::string> error) {
         // Any thread: only move to the main queue here.
-        if (!error) return;
-        dispatch->postToMain([weak] {
+        if (!error && !afterOpening) return;
+        const std::string message =
+            error ? std::string("Chrome did not open the extensions page.") : *afterOpening;
+        dispatch->postToMain([weak, message] {
           if (std::shared_ptr<CompanionApp> self = weak.lock()) {
-            self->showExtensionsPageFallback("Chrome did not open the extensions page.");
+            self->showExtensionsPageFallback(message);
           }
         });
       });
@@ -260,7 +290,23 @@ void CompanionApp::showExtensionFolder() {
 }
 
 void CompanionApp::openCodexInChrome() {
-  desktop_.openURL(std::string(kCodexPageURL));
+  const std::optional<BrowserToOpen> browser = browserToOpen();
+  if (!browser) {
+    desktop_.openURL(std::string(kCodexPageURL));
+    return;
+  }
+  // A browser that cannot be started leaves the page to the default browser.
+  std::weak_ptr<CompanionApp> weak = weak_from_this();
+  Dispatch* dispatch = &dispatch_;
+  desktop_.openURLsWithApplication({std::string(kCodexPageURL)}, browser->location,
+                                   [weak, dispatch](std::optional<std::string> error) {
+                                     if (!error) return;
+                                     dispatch->postToMain([weak] {
+                                       if (std::shared_ptr<CompanionApp> self = weak.lock()) {
+                                         self->desktop_.openURL(std::string(kCodexPageURL));
+                                       }
+                                     });
+                                   });
 }
 
 }  // namespace vellora

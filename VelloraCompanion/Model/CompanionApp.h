@@ -101,7 +101,6 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   const CompanionChecks& checks() const noexcept { return checks_; }
 
   static constexpr Seconds kStatusTimeout{20.0};
-  static constexpr std::string_view kChromeBundleIdentifier = "com.google.Chrome";
   static constexpr std::string_view kExtensionsPageURL = "chrome://extensions";
   static constexpr std::string_view kCodexPageURL = "https://openai.com/codex/";
   static constexpr std::string_view kRefreshTimeoutMessage =
@@ -122,6 +121,15 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   // The menu and, when open, the welcome window for `health`.
   void showHealth(const CompanionHealth& health);
   void showAlert(const std::string& messageText, const std::string& informativeText);
+  // A browser that the desktop can start: its name and the desktop's location of it.
+  struct BrowserToOpen {
+    std::string name;
+    std::string location;
+  };
+  // The browser that openChromeExtensions and openCodexInChrome use: the first in table order
+  // that holds the extension and can be started, else the first that can be started; nothing
+  // when none can. Reads the profiles once (no samples) on the calling thread.
+  std::optional<BrowserToOpen> browserToOpen();
 
   Desktop& desktop_;
   Dispatch& dispatch_;

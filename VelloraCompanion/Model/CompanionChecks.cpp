@@ -1,10 +1,12 @@
 #include "VelloraCompanion/Model/CompanionChecks.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "VelloraCompanion/Model/CompanionInstallError.h"
 #include "VelloraCore/AppServer/CodexAppServerAvailability.h"
 #include "VelloraCore/AppServer/CodexAuthDetector.h"
+#include "VelloraCore/Chrome/ChromeBrowser.h"
 #include "VelloraCore/Chrome/ChromeExtensionDetector.h"
 #include "VelloraCore/Chrome/ChromeExtensionID.h"
 #include "VelloraCore/Chrome/ChromeExtensionIDRefreshSampler.h"
@@ -41,57 +43,115 @@ CompanionChecks::CompanionChecks(FileSystem& fileSystem, ProcessLauncher& launch
 
 CompanionHealth CompanionChecks::measureRefresh(
     std::optional<bool> previouslyReady) const noexcept {
-  const std::vector<std::string> ids = sampleExtensionIDs(previouslyReady);
-  refreshManifestIfNeeded(ids);
-  return computeHealth(ids);
+  const DetectedExtensions extensions = sampleExtensions(previouslyReady);
+  refreshManifestIfNeeded(extensions);
+  return computeHealth(extensions);
 }
 
-std::vector<std::string> CompanionChecks::sampleExtensionIDs(
+DetectedExtensions CompanionChecks::detectExtensions() const noexcept {
+  try {
+    const ChromeExtensionDetector detector =
+        ChromeExtensionDetector::forBrowsers(paths_, *fileSystem_);
+    const std::vector<ChromeExtensionCandidate> candidates = detector.detectVelloraExtensions();
+    DetectedExtensions found{{}, detector.browsersOf(candidates)};
+    for (const ChromeExtensionCandidate& candidate : candidates) found.ids.push_back(candidate.id);
+    std::sort(found.ids.begin(), found.ids.end());
+    found.ids.erase(std::unique(found.ids.begin(), found.ids.end()), found.ids.end());
+    return found;
+  } catch (...) {
+    return {};
+  }
+}
+
+DetectedExtensions CompanionChecks::sampleExtensions(
     std::optional<bool> previouslyReady) const noexcept {
   try {
-    const ChromeExtensionDetector detector(paths_.chromeUserDataDirectory(), *fileSystem_);
+    // The sampler decides on the IDs alone; the browsers of the sample it settles on, which is
+    // always the last one taken, come along.
+    DetectedExtensions last;
     const ChromeExtensionIDRefreshSampler sampler{
         previouslyReady ? kFollowUpSampleAttempts : kFirstSampleAttempts, kSampleIntervalSeconds,
         sleep_};
-    return sampler.detect(previouslyReady,
-                          [&detector] { return detector.detectVelloraExtensionIDs(); });
+    sampler.detect(previouslyReady, [this, &last] {
+      last = detectExtensions();
+      return last.ids;
+    });
+    return last;
   } catch (...) {
     // Only a failing sleep or an allocation can end up here; a check never fails.
     return {};
   }
 }
 
-void CompanionChecks::refreshManifestIfNeeded(
-    const std::vector<std::string>& extensionIDs) const noexcept {
-  if (extensionIDs.empty()) return;
+std::vector<ChromeBrowserPaths> CompanionChecks::presentBrowsers() const noexcept {
   try {
-    const std::string hostPath = nativeHostExecutableURL();
-    if (NativeHostInstaller(paths_, *fileSystem_).installationState(hostPath, extensionIDs) ==
-        NativeHostInstallationState::installed) {
-      return;
+    std::vector<ChromeBrowserPaths> present;
+    for (const ChromeBrowserPaths& browser : paths_.browsers()) {
+      if (fileSystem_->isDirectory(browser.userDataDirectory)) present.push_back(browser);
     }
-    NativeHostInstaller(paths_, *fileSystem_).install(hostPath, extensionIDs);
+    return present;
   } catch (...) {
-    // The repair reports these failures; the silent upkeep of a refresh does not.
+    return {};
+  }
+}
+
+std::vector<ChromeBrowserPaths> CompanionChecks::manifestTargets(
+    const DetectedExtensions& extensions) const noexcept {
+  try {
+    std::vector<std::string> chosen = extensions.browsers;
+    if (chosen.empty()) {
+      for (const ChromeBrowserPaths& browser : presentBrowsers()) chosen.push_back(browser.id);
+    }
+    std::vector<ChromeBrowserPaths> targets;
+    for (const ChromeBrowserPaths& browser : paths_.browsers()) {
+      if (browser.id == kGoogleChromeID ||
+          std::find(chosen.begin(), chosen.end(), browser.id) != chosen.end()) {
+        targets.push_back(browser);
+      }
+    }
+    return targets;
+  } catch (...) {
+    return {};
+  }
+}
+
+void CompanionChecks::refreshManifestIfNeeded(const DetectedExtensions& extensions) const noexcept {
+  if (extensions.ids.empty()) return;
+  std::string hostPath;
+  try {
+    hostPath = nativeHostExecutableURL();
+  } catch (...) {
+    return;
+  }
+  for (const ChromeBrowserPaths& target : manifestTargets(extensions)) {
+    try {
+      NativeHostInstaller installer(target, *fileSystem_);
+      if (installer.installationState(hostPath, extensions.ids) ==
+          NativeHostInstallationState::installed) {
+        continue;
+      }
+      installer.install(hostPath, extensions.ids);
+    } catch (...) {
+      // The repair reports these failures; the silent upkeep of a refresh does not.
+    }
   }
 }
 
 CompanionHealth CompanionChecks::computeHealth(
-    const std::vector<std::string>& extensionIDs) const noexcept {
-  return measure(extensionIDs, kRefreshProbeTimeout);
+    const DetectedExtensions& extensions) const noexcept {
+  return measure(extensions, kRefreshProbeTimeout);
 }
 
 CompanionHealth CompanionChecks::currentHealth() const noexcept {
-  const ChromeExtensionDetector detector(paths_.chromeUserDataDirectory(), *fileSystem_);
-  return measure(detector.detectVelloraExtensionIDs(), kCurrentHealthProbeTimeout);
+  return measure(detectExtensions(), kCurrentHealthProbeTimeout);
 }
 
-CompanionHealth CompanionChecks::measure(const std::vector<std::string>& extensionIDs,
+CompanionHealth CompanionChecks::measure(const DetectedExtensions& extensions,
                                          Seconds probeTimeout) const noexcept {
   CompanionHealth health{};
   health.companion = HealthState::ready;
-  health.nativeHost = nativeHostHealth(extensionIDs, NativeHostInstaller(paths_, *fileSystem_));
-  health.extension = extensionIDs.empty() ? HealthState::missing : HealthState::ready;
+  health.nativeHost = nativeHostHealth(extensions);
+  health.extension = extensions.ids.empty() ? HealthState::missing : HealthState::ready;
   const CodexLocator locator(*fileSystem_, environment_, homeDirectory_, shellCodexPathResolver_);
   health.codex = locator.locate() ? HealthState::ready : HealthState::missing;
   health.appServer =
@@ -101,15 +161,10 @@ CompanionHealth CompanionChecks::measure(const std::vector<std::string>& extensi
   return health;
 }
 
-HealthState CompanionChecks::nativeHostHealth(const std::vector<std::string>& extensionIDs,
-                                              const NativeHostInstaller& installer) const noexcept {
-  std::string hostPath;
-  try {
-    hostPath = nativeHostExecutableURL();
-  } catch (...) {
-    return HealthState::missing;
-  }
-  switch (installer.installationState(hostPath, extensionIDs)) {
+namespace {
+
+HealthState manifestHealth(NativeHostInstallationState state) {
+  switch (state) {
     case NativeHostInstallationState::missing:
       return HealthState::missing;
     case NativeHostInstallationState::installed:
@@ -119,6 +174,56 @@ HealthState CompanionChecks::nativeHostHealth(const std::vector<std::string>& ex
       return HealthState::error;
   }
   return HealthState::error;
+}
+
+}  // namespace
+
+HealthState CompanionChecks::nativeHostHealth(const DetectedExtensions& extensions) const noexcept {
+  std::string hostPath;
+  try {
+    hostPath = nativeHostExecutableURL();
+  } catch (...) {
+    return HealthState::missing;
+  }
+  if (extensions.browsers.empty()) {
+    return manifestHealth(
+        NativeHostInstaller(paths_, *fileSystem_).installationState(hostPath, extensions.ids));
+  }
+  HealthState worst = HealthState::ready;
+  for (const std::string& id : extensions.browsers) {
+    const ChromeBrowserPaths* browser = paths_.browser(id);
+    if (browser == nullptr) continue;
+    const HealthState state = manifestHealth(
+        NativeHostInstaller(*browser, *fileSystem_).installationState(hostPath, extensions.ids));
+    if (state == HealthState::error) return state;
+    if (state == HealthState::missing) worst = state;
+  }
+  return worst;
+}
+
+std::vector<BrowserConnection> CompanionChecks::browserConnections(
+    const DetectedExtensions& extensions) const noexcept {
+  try {
+    std::optional<std::string> hostPath;
+    try {
+      hostPath = nativeHostExecutableURL();
+    } catch (...) {
+    }
+    std::vector<BrowserConnection> connections;
+    for (const ChromeBrowserPaths& browser : presentBrowsers()) {
+      BrowserConnection connection{browser.id, browser.name, false, HealthState::missing};
+      connection.hasExtension = std::find(extensions.browsers.begin(), extensions.browsers.end(),
+                                          browser.id) != extensions.browsers.end();
+      if (hostPath) {
+        connection.manifest = manifestHealth(NativeHostInstaller(browser, *fileSystem_)
+                                                 .installationState(*hostPath, extensions.ids));
+      }
+      connections.push_back(std::move(connection));
+    }
+    return connections;
+  } catch (...) {
+    return {};
+  }
 }
 
 std::string CompanionChecks::nativeHostExecutableURL() const {
@@ -133,28 +238,35 @@ std::string CompanionChecks::nativeHostExecutableURL() const {
   return self.substr(0, self.rfind('/') + 1) + "vellora-native-host";
 }
 
-std::vector<std::string> CompanionChecks::resolveExtensionIDs() const {
+DetectedExtensions CompanionChecks::resolveExtensionIDs() const {
   if (std::optional<std::string> id = nonEmptyVariable(environment_, "VELLORA_EXTENSION_ID")) {
     if (!isChromeExtensionID(*id)) throw CompanionInstallError::invalidExtensionID(*id);
-    return {*id};
+    return {{*id}, {}};
   }
-  std::vector<std::string> ids = sampleExtensionIDs(std::nullopt);
-  if (ids.empty()) throw CompanionInstallError(CompanionInstallError::Case::missingExtensionID);
-  return ids;
+  DetectedExtensions found = sampleExtensions(std::nullopt);
+  if (found.ids.empty()) {
+    throw CompanionInstallError(CompanionInstallError::Case::missingExtensionID);
+  }
+  return found;
 }
 
 NativeHostInstallOutcome CompanionChecks::performNativeHostInstall() const noexcept {
-  std::vector<std::string> ids;
+  DetectedExtensions extensions;
+  std::vector<InstalledManifest> installed;
   try {
-    ids = resolveExtensionIDs();
+    extensions = resolveExtensionIDs();
     const std::string hostPath = nativeHostExecutableURL();
-    NativeHostInstaller(paths_, *fileSystem_).install(hostPath, ids);
+    for (const ChromeBrowserPaths& target : manifestTargets(extensions)) {
+      installed.push_back(
+          {target.name,
+           NativeHostInstaller(target, *fileSystem_).install(hostPath, extensions.ids)});
+    }
   } catch (const std::exception& failure) {
     return NativeHostInstallOutcome::failure(failure.what());
   } catch (...) {
     return NativeHostInstallOutcome::failure("Vellora could not install the native host.");
   }
-  return NativeHostInstallOutcome::success(computeHealth(ids));
+  return NativeHostInstallOutcome::success(computeHealth(extensions), std::move(installed));
 }
 
 }  // namespace vellora

@@ -22,4 +22,18 @@ std::string revealFolderButtonTitle(DesktopPlatform platform) {
   return {};
 }
 
+std::string codexSignInDetail(DesktopPlatform platform) {
+  switch (platform) {
+    case DesktopPlatform::macOS:
+      return "Open Codex and sign in, then choose Refresh Status.";
+    case DesktopPlatform::freedesktop:
+      return "Run codex login in a terminal, then choose Refresh Status.";
+  }
+  return {};
+}
+
+bool browserOpensExtensionsPage(DesktopPlatform platform) {
+  return platform == DesktopPlatform::macOS;
+}
+
 }  // namespace vellora

@@ -5,8 +5,9 @@
 namespace vellora {
 
 // The desktop the companion runs on, for the few texts that name it: the Mac keeps its own
-// words ("Install Vellora Mac app", "Show in Finder"); a freedesktop session (Linux) reads
-// "Install Vellora desktop app" and "Show in Files".
+// words ("Install Vellora Mac app", "Show in Finder", "Open Codex and sign in, ..."); a
+// freedesktop session (Linux) reads "Install Vellora desktop app", "Show in Files" and "Run
+// codex login in a terminal, ...".
 enum class DesktopPlatform { macOS, freedesktop };
 
 // The platform this program was built for.
@@ -20,5 +21,10 @@ inline constexpr DesktopPlatform kHostDesktopPlatform = DesktopPlatform::freedes
 std::string companionStepTitle(DesktopPlatform platform);
 // The button of the extension-folder alert that reveals the folder.
 std::string revealFolderButtonTitle(DesktopPlatform platform);
+// Step 2's detail when Codex is installed but not signed in.
+std::string codexSignInDetail(DesktopPlatform platform);
+// Whether a browser started with chrome://extensions shows that page. On Linux it opens a New
+// Tab instead, so the companion also copies the address and says so.
+bool browserOpensExtensionsPage(DesktopPlatform platform);
 
 }  // namespace vellora

@@ -2,16 +2,25 @@
 
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "VelloraCore/Protocol/HealthState.h"
 
 namespace vellora {
 
-// The result of one browser-connection repair: the health measured afterwards, or the text to
-// show in the failure alert.
+// One manifest that a repair wrote: the browser's name and the file.
+struct InstalledManifest {
+  std::string browserName;
+  std::string path;
+  friend bool operator==(const InstalledManifest&, const InstalledManifest&) = default;
+};
+
+// The result of one browser-connection repair: the health measured afterwards and the
+// manifests written, or the text to show in the failure alert.
 struct NativeHostInstallOutcome {
   struct Success {
     CompanionHealth health;
+    std::vector<InstalledManifest> manifests;
     friend bool operator==(const Success&, const Success&) = default;
   };
   struct Failure {
@@ -21,7 +30,10 @@ struct NativeHostInstallOutcome {
 
   std::variant<Success, Failure> value;
 
-  static NativeHostInstallOutcome success(CompanionHealth health) { return {Success{health}}; }
+  static NativeHostInstallOutcome success(CompanionHealth health,
+                                          std::vector<InstalledManifest> manifests = {}) {
+    return {Success{health, std::move(manifests)}};
+  }
   static NativeHostInstallOutcome failure(std::string message) {
     return {Failure{std::move(message)}};
   }

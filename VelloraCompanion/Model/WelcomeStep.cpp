@@ -12,12 +12,13 @@ bool isReady(HealthState state) {
   return state == HealthState::ready;
 }
 
-std::string codexDetail(HealthState codex, HealthState appServer, HealthState auth) {
+std::string codexDetail(HealthState codex, HealthState appServer, HealthState auth,
+                        DesktopPlatform platform) {
   if (isBusy(codex) || isBusy(auth) || isBusy(appServer)) {
     return "Checking your local Codex setup.";
   }
   if (!isReady(codex)) return "Install Codex or fix your shell PATH, then choose Refresh Status.";
-  if (!isReady(auth)) return "Open Codex and sign in, then choose Refresh Status.";
+  if (!isReady(auth)) return codexSignInDetail(platform);
   if (!isReady(appServer)) {
     return "Restart Codex. If this still fails, check that codex app-server can start.";
   }
@@ -45,7 +46,7 @@ std::vector<WelcomeStep> welcomeSteps(HealthState nativeHost, HealthState extens
   steps.push_back({2,
                    "Sign into Codex",
                    isReady(codex) && isReady(auth) && isReady(appServer),
-                   codexDetail(codex, appServer, auth),
+                   codexDetail(codex, appServer, auth, platform),
                    {}});
   WelcomeStep extensionStep{3,
                             "Install Chrome extension",

@@ -13,8 +13,8 @@ namespace vellora::platform {
 // macOS: accessory (menu bar only) or regular (Dock icon). Nothing elsewhere.
 void setActivationPolicy(ActivationPolicy policy);
 
-// macOS: the application with the bundle identifier. Linux: for "com.google.Chrome", the
-// `google-chrome` (or `google-chrome-stable`) executable found on PATH.
+// macOS: the application with the bundle identifier. Linux: for the bundle identifier of a
+// browser of the table (ChromeBrowser.h), the first of its start commands found on PATH.
 std::optional<std::string> applicationLocation(const std::string& bundleIdentifier);
 
 // Opens the URLs with the application and brings it to the front; `completion` runs once, on

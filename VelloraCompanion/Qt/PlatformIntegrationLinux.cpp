@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "VelloraCompanion/Qt/PlatformIntegration.h"
+#include "VelloraCore/Chrome/ChromeBrowser.h"
 
 namespace vellora::platform {
 
@@ -18,9 +19,12 @@ void setActivationPolicy(ActivationPolicy) {
 }
 
 std::optional<std::string> applicationLocation(const std::string& bundleIdentifier) {
-  if (bundleIdentifier != "com.google.Chrome") return std::nullopt;
-  for (const char* name : {"google-chrome", "google-chrome-stable"}) {
-    const QString found = QStandardPaths::findExecutable(name);
+  const ChromeBrowser* browser = findChromeBrowserByBundleIdentifier(bundleIdentifier);
+  if (browser == nullptr) return std::nullopt;
+  for (std::string_view command : browser->linuxCommands) {
+    if (command.empty()) continue;
+    const QString found = QStandardPaths::findExecutable(
+        QString::fromUtf8(command.data(), static_cast<qsizetype>(command.size())));
     if (!found.isEmpty()) return found.toStdString();
   }
   return std::nullopt;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Chrome/ChromeBrowser.h"
 #include "VelloraCore/Chrome/ChromeProfileFile.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/UserLocale.h"
@@ -87,7 +89,24 @@ ChromeExtensionDetector::ChromeExtensionDetector(std::string chromeDirectory,
 ChromeExtensionDetector::ChromeExtensionDetector(std::string chromeDirectory,
                                                  const FileSystem& fileManager,
                                                  ChromeExtensionFolders folders)
-    : chromeDirectory_(std::move(chromeDirectory)), fileManager_(&fileManager), folders_(folders) {}
+    : ChromeExtensionDetector(std::vector<ChromeUserDataDirectory>{{std::string(kGoogleChromeID),
+                                                                    std::move(chromeDirectory)}},
+                              fileManager, folders) {}
+
+ChromeExtensionDetector::ChromeExtensionDetector(std::vector<ChromeUserDataDirectory> directories,
+                                                 const FileSystem& fileManager,
+                                                 ChromeExtensionFolders folders)
+    : directories_(std::move(directories)), fileManager_(&fileManager), folders_(folders) {}
+
+ChromeExtensionDetector ChromeExtensionDetector::forBrowsers(const AppPaths& paths,
+                                                             const FileSystem& fileManager) {
+  std::vector<ChromeUserDataDirectory> directories;
+  for (const ChromeBrowserPaths& browser : paths.browsers()) {
+    directories.push_back({browser.id, browser.userDataDirectory});
+  }
+  return ChromeExtensionDetector(std::move(directories), fileManager,
+                                 ChromeExtensionFolders::platformLayout());
+}
 
 std::optional<int> ChromeExtensionDetector::rank(const ChromeExtensionCandidate& candidate,
                                                  const ChromeExtensionFolders& folders) noexcept {
@@ -136,24 +155,28 @@ std::vector<ChromeExtensionCandidate> ChromeExtensionDetector::candidatesOfFile(
 std::vector<ChromeExtensionCandidate> ChromeExtensionDetector::detectVelloraExtensions()
     const noexcept {
   try {
-    std::vector<std::string> entries;
-    try {
-      entries = fileManager_->contentsOfDirectory(chromeDirectory_);
-    } catch (const FileSystemError&) {
-      return {};
-    }
     std::vector<std::pair<int, ChromeExtensionCandidate>> accepted;
-    for (const std::string& entry : entries) {
-      const std::string profile = joinPath(chromeDirectory_, entry);
-      const std::string securePreferences = joinPath(profile, "Secure Preferences");
-      const std::string preferences = joinPath(profile, "Preferences");
-      if (!fileManager_->fileExists(securePreferences) && !fileManager_->fileExists(preferences)) {
+    for (const ChromeUserDataDirectory& directory : directories_) {
+      std::vector<std::string> entries;
+      try {
+        entries = fileManager_->contentsOfDirectory(directory.path);
+      } catch (const FileSystemError&) {
         continue;
       }
-      for (const std::string& file : {securePreferences, preferences}) {
-        for (ChromeExtensionCandidate& candidate : candidatesOfFile(file, entry)) {
-          if (std::optional<int> candidateRank = rank(candidate, folders_)) {
-            accepted.emplace_back(*candidateRank, std::move(candidate));
+      for (const std::string& entry : entries) {
+        const std::string profile = joinPath(directory.path, entry);
+        const std::string securePreferences = joinPath(profile, "Secure Preferences");
+        const std::string preferences = joinPath(profile, "Preferences");
+        if (!fileManager_->fileExists(securePreferences) &&
+            !fileManager_->fileExists(preferences)) {
+          continue;
+        }
+        for (const std::string& file : {securePreferences, preferences}) {
+          for (ChromeExtensionCandidate& candidate : candidatesOfFile(file, entry)) {
+            if (std::optional<int> candidateRank = rank(candidate, folders_)) {
+              candidate.browser = directory.browser;
+              accepted.emplace_back(*candidateRank, std::move(candidate));
+            }
           }
         }
       }
@@ -179,6 +202,25 @@ std::vector<std::string> ChromeExtensionDetector::detectVelloraExtensionIDs() co
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     return ids;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::vector<std::string> ChromeExtensionDetector::browsersOf(
+    const std::vector<ChromeExtensionCandidate>& candidates) const noexcept {
+  try {
+    std::vector<std::string> browsers;
+    for (const ChromeUserDataDirectory& directory : directories_) {
+      const bool holds = std::any_of(
+          candidates.begin(), candidates.end(),
+          [&](const ChromeExtensionCandidate& c) { return c.browser == directory.browser; });
+      if (holds &&
+          std::find(browsers.begin(), browsers.end(), directory.browser) == browsers.end()) {
+        browsers.push_back(directory.browser);
+      }
+    }
+    return browsers;
   } catch (...) {
     return {};
   }

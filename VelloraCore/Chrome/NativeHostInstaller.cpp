@@ -8,8 +8,15 @@
 
 namespace vellora {
 
-NativeHostInstaller::NativeHostInstaller(AppPaths paths, FileSystem& fileManager)
-    : paths_(std::move(paths)), fileManager_(&fileManager) {}
+NativeHostInstaller::NativeHostInstaller(const AppPaths& paths, FileSystem& fileManager)
+    : hostsDirectory_(paths.chromeNativeHostsDirectory()),
+      manifestPath_(paths.nativeHostManifestURL()),
+      fileManager_(&fileManager) {}
+
+NativeHostInstaller::NativeHostInstaller(const ChromeBrowserPaths& browser, FileSystem& fileManager)
+    : hostsDirectory_(browser.nativeHostsDirectory),
+      manifestPath_(browser.nativeHostManifestURL),
+      fileManager_(&fileManager) {}
 
 std::string NativeHostInstaller::install(const std::string& hostPath,
                                          const std::vector<std::string>& allowedExtensionIDs) {
@@ -19,16 +26,16 @@ std::string NativeHostInstaller::install(const std::string& hostPath,
   if (hostPath.empty() || hostPath.front() != '/' || !fileManager_->isExecutableFile(hostPath)) {
     throw NativeHostInstallerError::hostNotExecutable(hostPath);
   }
-  fileManager_->createDirectories(paths_.chromeNativeHostsDirectory());
+  fileManager_->createDirectories(hostsDirectory_);
   const std::string data = NativeHostManifest(hostPath, allowedExtensionIDs).encodedData();
-  fileManager_->writeFileAtomically(paths_.nativeHostManifestURL(), data);
-  return paths_.nativeHostManifestURL();
+  fileManager_->writeFileAtomically(manifestPath_, data);
+  return manifestPath_;
 }
 
 NativeHostInstallationState NativeHostInstaller::installationState(
     const std::string& hostPath,
     const std::vector<std::string>& allowedExtensionIDs) const noexcept {
-  const std::string& location = paths_.nativeHostManifestURL();
+  const std::string& location = manifestPath_;
   if (!fileManager_->fileExists(location)) return NativeHostInstallationState::missing;
   try {
     std::optional<NativeHostManifest> manifest = NativeHostManifest::fromJSON(
@@ -41,9 +48,15 @@ NativeHostInstallationState NativeHostInstaller::installationState(
     for (const std::string& id : allowedExtensionIDs) {
       if (!origins.contains(NativeHostManifest::origin(id))) originsAcceptable = false;
     }
+    // A manifest written with the resolved host path still starts the host that a link
+    // (such as the one beside the terminal client) names, and the other way round. Chrome
+    // reads a relative path against nothing of ours, so only absolute ones are resolved.
+    const bool sameHost = manifest->path == hostPath ||
+                          (manifest->path.starts_with('/') && hostPath.starts_with('/') &&
+                           fileManager_->resolvingSymlinks(manifest->path) ==
+                               fileManager_->resolvingSymlinks(hostPath));
     const bool current = manifest->name == NativeHostManifest::hostName &&
-                         manifest->type == "stdio" && manifest->path == hostPath &&
-                         originsAcceptable;
+                         manifest->type == "stdio" && sameHost && originsAcceptable;
     return current ? NativeHostInstallationState::installed : NativeHostInstallationState::stale;
   } catch (...) {
     // Unreadable, too large or not JSON.
@@ -58,7 +71,7 @@ bool NativeHostInstaller::isInstalled(
 }
 
 bool NativeHostInstaller::isInstalled() const noexcept {
-  return fileManager_->fileExists(paths_.nativeHostManifestURL());
+  return fileManager_->fileExists(manifestPath_);
 }
 
 }  // namespace vellora

@@ -10,13 +10,16 @@ namespace vellora {
 
 class FileSystem;
 
-// Writes and judges the host manifest at paths.nativeHostManifestURL(). Holds no state of its
-// own besides its collaborators; the file system must outlive it.
+// Writes and judges the host manifest in one browser's NativeMessagingHosts directory: Google
+// Chrome's (paths.nativeHostManifestURL()) or the given browser's. Holds no state of its own
+// besides its collaborators; the file system must outlive it.
 class NativeHostInstaller {
  public:
-  NativeHostInstaller(AppPaths paths, FileSystem& fileManager);
+  NativeHostInstaller(const AppPaths& paths, FileSystem& fileManager);
+  NativeHostInstaller(const ChromeBrowserPaths& browser, FileSystem& fileManager);
 
-  const AppPaths& paths() const noexcept { return paths_; }
+  // Where the manifest is written and judged.
+  const std::string& manifestPath() const noexcept { return manifestPath_; }
 
   // Writes the manifest for the host executable at `hostPath` (an absolute path) that allows
   // the given extension IDs, replacing any earlier manifest, and returns the manifest's path.
@@ -32,8 +35,9 @@ class NativeHostInstaller {
                       const std::vector<std::string>& allowedExtensionIDs);
 
   // missing, invalid, stale or installed. Installed needs name "com.vellora.companion", type
-  // "stdio", path exactly hostPath, and every given ID's origin among the file's origins (extra
-  // origins, order and duplicates do not matter; an empty list asks for none).
+  // "stdio", a path that is hostPath, or names the same file once symbolic links are resolved
+  // in both, and every given ID's origin among the file's origins (extra origins, order and
+  // duplicates do not matter; an empty list asks for none).
   NativeHostInstallationState installationState(
       const std::string& hostPath,
       const std::vector<std::string>& allowedExtensionIDs) const noexcept;
@@ -48,7 +52,8 @@ class NativeHostInstaller {
   static constexpr std::size_t kMaxManifestBytes = 1 << 20;
 
  private:
-  AppPaths paths_;
+  std::string hostsDirectory_;
+  std::string manifestPath_;
   FileSystem* fileManager_;
 };
 

@@ -182,13 +182,14 @@ class ChromiumEndToEndTest : public ::testing::Test {
     return environment;
   }
 
-  // Starts Chromium with the probe loaded and returns the probe's reports up to the end of its
+  // Starts Chromium with the probe loaded (on the layout's Google Chrome folder unless
+  // `userDataDirectory` names another) and returns the probe's reports up to the end of its
   // conversation (or those that came before the time-out), after Chromium has quit. The log
   // is also checked for sanitizer reports of the host.
-  std::vector<JSONValue> runProbe() {
+  std::vector<JSONValue> runProbe(std::optional<std::string> userDataDirectory = {}) {
     LaunchedProcess chromium = makePosixProcessLauncher()->launch(
         test::chromiumLaunchOptions(*chromium_, paths_, {"--enable-logging=stderr", "about:blank"},
-                                    environment(), StreamMode::pipe));
+                                    environment(), StreamMode::pipe, std::move(userDataDirectory)));
     OutputCollector log(std::move(chromium.standardError));
 
     const std::string seen =
@@ -227,36 +228,9 @@ std::vector<NativeEnvelope> repliesOf(const std::vector<JSONValue>& reports) {
   return replies;
 }
 
-TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManifest) {
-  const std::string client = std::string(VELLORA_BINARY_DIR) + "/tools/vellora-client";
-
-  // A first start writes the profile; --dump-dom quits cleanly once the page has loaded. No
-  // manifest is installed yet, so the probe's connection fails; that is not looked at here.
-  const std::optional<ProcessExit> firstStart = test::writeChromiumProfile(
-      *chromium_, paths_, environment(), SteadyTime::now() + kExitTimeout);
-  ASSERT_TRUE(firstStart) << "chromium did not quit";
-  ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
-
-  // The client finds the probe by its folder, the companion's copy, and installs the manifest
-  // for the build's host with the ID it found.
-  const auto [detectExit, detected] = run(client, {"detect"}, environment());
-  EXPECT_EQ(detectExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
-  EXPECT_EQ(detected, std::string(kProbeExtensionID) +
-                          "\tprofile=Default\tpath=" + paths_.chromeExtensionDirectory() +
-                          "\tname=" + kProbeName + "\trank=1\n");
-  const auto [installExit, installed] = run(client, {"install"}, environment());
-  ASSERT_EQ(installExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
-  EXPECT_EQ(installed, paths_.nativeHostManifestURL() + "\n");
-  const std::string host = fileSystem_->resolvingSymlinks(test::HostProcess::executablePath());
-  EXPECT_EQ(fileSystem_->readFile(paths_.nativeHostManifestURL(), 1 << 20),
-            NativeHostManifest(host, {kProbeExtensionID}).encodedData());
-
-  scenario_.write(
-      {{"turn/start", JSONValue::Array{turnStarted(), delta("Hel"), delta("lo, "),
-                                       delta("w\xc3\xb6rld \xe2\x9c\x93"), turnCompleted()}}},
-      {{"launchRecord", home_ / "launch.json"}});
-  const std::vector<JSONValue> reports = runProbe();
-
+// The probe's conversation went through: pong, a health with the host ready and Codex found,
+// then the turn's three deltas and its end.
+void expectPingHealthAndTurn(const std::vector<JSONValue>& reports) {
   const std::vector<NativeEnvelope> replies = repliesOf(reports);
   ASSERT_EQ(replies.size(), 6u) << describe(reports);
   EXPECT_EQ(replies[0], (NativeEnvelope{.type = "pong",
@@ -282,7 +256,39 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
       replies[5],
       (NativeEnvelope{.type = "chat.done", .requestId = "turn-1", .sessionId = "probe-session"}));
   EXPECT_EQ(reports.back(), JSONValue::object({{"event", "finished"}}));
+}
 
+TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManifest) {
+  const std::string client = std::string(VELLORA_BINARY_DIR) + "/tools/vellora-client";
+
+  // A first start writes the profile; --dump-dom quits cleanly once the page has loaded. No
+  // manifest is installed yet, so the probe's connection fails; that is not looked at here.
+  const std::optional<ProcessExit> firstStart = test::writeChromiumProfile(
+      *chromium_, paths_, environment(), SteadyTime::now() + kExitTimeout);
+  ASSERT_TRUE(firstStart) << "chromium did not quit";
+  ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
+
+  // The client finds the probe by its folder, the companion's copy, and installs the manifest
+  // for the build's host with the ID it found.
+  const auto [detectExit, detected] = run(client, {"detect"}, environment());
+  EXPECT_EQ(detectExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
+  EXPECT_EQ(detected, std::string(kProbeExtensionID) +
+                          "\tprofile=Default\tpath=" + paths_.chromeExtensionDirectory() +
+                          "\tname=" + kProbeName + "\trank=1\tbrowser=chrome\n");
+  const auto [installExit, installed] = run(client, {"install"}, environment());
+  ASSERT_EQ(installExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
+  EXPECT_EQ(installed, paths_.nativeHostManifestURL() + "\n");
+  const std::string host = fileSystem_->resolvingSymlinks(test::HostProcess::executablePath());
+  EXPECT_EQ(fileSystem_->readFile(paths_.nativeHostManifestURL(), 1 << 20),
+            NativeHostManifest(host, {kProbeExtensionID}).encodedData());
+
+  scenario_.write(
+      {{"turn/start", JSONValue::Array{turnStarted(), delta("Hel"), delta("lo, "),
+                                       delta("w\xc3\xb6rld \xe2\x9c\x93"), turnCompleted()}}},
+      {{"launchRecord", home_ / "launch.json"}});
+  const std::vector<JSONValue> reports = runProbe();
+
+  expectPingHealthAndTurn(reports);
   // Codex got the extension's prompt and page, and ran in the layout's working directory.
   const std::vector<JSONValue> turns = scenario_.paramsOf("turn/start");
   ASSERT_EQ(turns.size(), 1u);
@@ -292,6 +298,60 @@ TEST_F(ChromiumEndToEndTest, theExtensionTalksToTheHostThroughTheInstalledManife
   const JSONValue launch = JSONValue::parse(fileSystem_->readFile(home_ / "launch.json", 1 << 20));
   ASSERT_NE(launch.subscript("workingDirectory"), nullptr);
   EXPECT_EQ(*launch.subscript("workingDirectory"), JSONValue(paths_.workspaceDirectory()));
+}
+
+// A Debian Chromium user: Chromium keeps its profile in its own folder, ~/.config/chromium
+// (started here with that folder given, since headless Chromium otherwise takes a throw-away
+// profile), and no Google Chrome is present. `detect` finds the probe in Chromium, `status`
+// reports the missing manifest without writing it, `fix` writes it where Chromium reads it,
+// and the probe then talks to the built host.
+TEST_F(ChromiumEndToEndTest, aChromiumUserIsSetUpByFixInChromiumsOwnFolder) {
+  const std::string client = std::string(VELLORA_BINARY_DIR) + "/tools/vellora-client";
+  fileSystem_->removeTree(paths_.chromeUserDataDirectory());
+  const ChromeBrowserPaths* chromium = paths_.browser("chromium");
+  ASSERT_NE(chromium, nullptr);
+  ASSERT_EQ(chromium->userDataDirectory, home_ / ".config/chromium");
+  home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})");
+  scenario_.write(
+      {{"turn/start", JSONValue::Array{turnStarted(), delta("Hel"), delta("lo, "),
+                                       delta("w\xc3\xb6rld \xe2\x9c\x93"), turnCompleted()}}});
+
+  const std::optional<ProcessExit> firstStart =
+      test::writeChromiumProfile(*chromium_, paths_, environment(),
+                                 SteadyTime::now() + kExitTimeout, chromium->userDataDirectory);
+  ASSERT_TRUE(firstStart) << "chromium did not quit";
+  ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
+
+  const auto [detectExit, detected] = run(client, {"detect"}, environment());
+  EXPECT_EQ(detectExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
+  EXPECT_EQ(detected, std::string(kProbeExtensionID) +
+                          "\tprofile=Default\tpath=" + paths_.chromeExtensionDirectory() +
+                          "\tname=" + kProbeName + "\trank=1\tbrowser=chromium\n");
+
+  const auto [statusExit, status] = run(client, {"status", "--json"}, environment());
+  EXPECT_EQ(statusExit, (ProcessExit{ProcessExit::Reason::exited, 1}));
+  EXPECT_EQ(JSONValue::parse(status).subscript("browsers")->serialized(),
+            JSONValue::parse(R"([{"id": "chromium", "name": "Chromium", "hasExtension": true,
+                                  "manifest": "missing"}])")
+                .serialized());
+  EXPECT_FALSE(fileSystem_->fileExists(chromium->nativeHostManifestURL));
+
+  const auto [fixExit, fixed] = run(client, {"fix"}, environment());
+  ASSERT_EQ(fixExit, (ProcessExit{ProcessExit::Reason::exited, 0}));
+  EXPECT_EQ(fixed.substr(0, fixed.find("\n\n") + 1),
+            "Google Chrome: " + paths_.nativeHostManifestURL() + "\nChromium: " +
+                home_ / ".config/chromium/NativeMessagingHosts/com.vellora.companion.json\n");
+  // The host beside the client, as the companion's is beside its own executable.
+  const std::string hostBesideClient =
+      std::string(VELLORA_BINARY_DIR) + "/tools/vellora-native-host";
+  EXPECT_EQ(fileSystem_->readFile(chromium->nativeHostManifestURL, 1 << 20),
+            NativeHostManifest(hostBesideClient, {kProbeExtensionID}).encodedData());
+  const auto [againExit, again] = run(client, {"status"}, environment());
+  EXPECT_EQ(againExit, (ProcessExit{ProcessExit::Reason::exited, 0})) << again;
+
+  const std::vector<JSONValue> reports = runProbe(chromium->userDataDirectory);
+  expectPingHealthAndTurn(reports);
+  EXPECT_EQ(scenario_.paramsOf("turn/start").size(), 1u);
 }
 
 // A manifest whose host cannot run gives the extension chrome.runtime.lastError at once, and

@@ -47,11 +47,12 @@ std::vector<std::string> chromiumArguments(const std::string& userDataDirectory,
 
 ProcessLaunchOptions chromiumLaunchOptions(const std::string& chromium, const AppPaths& paths,
                                            const std::vector<std::string>& extraArguments,
-                                           Environment environment, StreamMode standardError) {
+                                           Environment environment, StreamMode standardError,
+                                           std::optional<std::string> userDataDirectory) {
   ProcessLaunchOptions options;
   options.executablePath = chromium;
-  options.arguments =
-      chromiumArguments(paths.chromeUserDataDirectory(), {paths.chromeExtensionDirectory()});
+  options.arguments = chromiumArguments(userDataDirectory.value_or(paths.chromeUserDataDirectory()),
+                                        {paths.chromeExtensionDirectory()});
   options.arguments.insert(options.arguments.end(), extraArguments.begin(), extraArguments.end());
   options.environment = std::move(environment);
   options.standardOutput = StreamMode::nullDevice;
@@ -61,10 +62,11 @@ ProcessLaunchOptions chromiumLaunchOptions(const std::string& chromium, const Ap
 
 std::optional<ProcessExit> writeChromiumProfile(const std::string& chromium, const AppPaths& paths,
                                                 Environment environment,
-                                                Process::TimePoint deadline) {
+                                                Process::TimePoint deadline,
+                                                std::optional<std::string> userDataDirectory) {
   const LaunchedProcess browser = makePosixProcessLauncher()->launch(
       chromiumLaunchOptions(chromium, paths, {"--dump-dom", "about:blank"}, std::move(environment),
-                            StreamMode::nullDevice));
+                            StreamMode::nullDevice, std::move(userDataDirectory)));
   if (!waitOrKill(*browser.process, deadline)) return std::nullopt;
   return browser.process->exitStatus();
 }

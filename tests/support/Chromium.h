@@ -31,17 +31,20 @@ std::optional<std::string> findChromium(const FileSystem& fileSystem);
 std::vector<std::string> chromiumArguments(const std::string& userDataDirectory,
                                            const std::vector<std::string>& extensionFolders);
 
-// How to start `chromium` (chromiumArguments) on the layout's Chrome user data, with the
-// layout's extension folder loaded, then `extraArguments`; standard output goes nowhere.
+// How to start `chromium` (chromiumArguments) on the layout's Chrome user data, or on
+// `userDataDirectory` when given, with the layout's extension folder loaded, then
+// `extraArguments`; standard output goes nowhere.
 ProcessLaunchOptions chromiumLaunchOptions(const std::string& chromium, const AppPaths& paths,
                                            const std::vector<std::string>& extraArguments,
-                                           Environment environment, StreamMode standardError);
+                                           Environment environment, StreamMode standardError,
+                                           std::optional<std::string> userDataDirectory = {});
 
 // A first start of Chromium, which writes the profile (with the extension it loaded) and quits
 // once about:blank has loaded (--dump-dom). Its exit status; nothing when it had not quit by
-// `deadline`, and then it has been killed.
+// `deadline`, and then it has been killed. The profile goes where chromiumLaunchOptions puts it.
 std::optional<ProcessExit> writeChromiumProfile(const std::string& chromium, const AppPaths& paths,
                                                 Environment environment,
-                                                Process::TimePoint deadline);
+                                                Process::TimePoint deadline,
+                                                std::optional<std::string> userDataDirectory = {});
 
 }  // namespace vellora::test

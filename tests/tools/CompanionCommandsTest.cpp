@@ -88,53 +88,114 @@ class CompanionCommandsTest : public ::testing::Test {
   AppPaths paths_;
 };
 
-TEST_F(CompanionCommandsTest, statusWithTheExtensionLoadedSetsUpTheConnection) {
+// `status` only looks: it reports the manifest a refresh would write and fails until `fix` has
+// written it; afterwards everything is ready and it succeeds.
+TEST_F(CompanionCommandsTest, statusWritesNothingAndFixSetsUpTheConnection) {
   const std::string dist = loadExtension();
   home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})");
 
-  const ClientRun run = client({"status"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  EXPECT_NE(run.out.find("  nativeHost  ready\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("[done] 3. Install Chrome extension\n"
-                         "         The Chrome extension is loaded and connected.\n"),
+  const ClientRun before = client({"status"});
+  EXPECT_EQ(before.status, 1) << before.err;
+  EXPECT_EQ(before.err, "");
+  EXPECT_NE(before.out.find("  nativeHost  missing\n"), std::string::npos) << before.out;
+  EXPECT_NE(before.out.find("  Google Chrome: extension loaded, manifest missing (vellora-client "
+                            "fix writes it)\n"),
             std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("[Open Chrome to use Vellora] [Fix Browser] [Refresh Status]"),
-            std::string::npos)
-      << run.out;
+      << before.out;
+  EXPECT_FALSE(manifest());
 
+  const ClientRun fix = client({"fix"});
+  ASSERT_EQ(fix.status, 0) << fix.err;
+  EXPECT_EQ(fix.out.substr(0, fix.out.find("\n\n")),
+            "Google Chrome: " + paths_.nativeHostManifestURL());
   // The manifest names the host beside the client and the loaded extension.
   ASSERT_TRUE(manifest());
   EXPECT_EQ(manifest()->path, std::string(VELLORA_BINARY_DIR) + "/tools/vellora-native-host");
   EXPECT_EQ(manifest()->allowedOrigins, std::vector<std::string>{NativeHostManifest::origin(kA)});
 
-  // ClientRun from the checkout, the development folder is the one to load.
+  const ClientRun after = client({"status"});
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_NE(after.out.find("  nativeHost  ready\n"), std::string::npos) << after.out;
+  EXPECT_NE(after.out.find("[done] 3. Install Chrome extension\n"
+                           "         The Chrome extension is loaded and connected.\n"),
+            std::string::npos)
+      << after.out;
+  EXPECT_NE(after.out.find("[Open Chrome to use Vellora] [Fix Browser] [Refresh Status]"),
+            std::string::npos)
+      << after.out;
+
+  // `install` writes the resolved host path, `status` expects the link beside the client: the
+  // two name one program, so the fresh manifest is right. Run from the checkout, the
+  // development folder is the one to load.
+  ASSERT_EQ(client({"install"}).status, 0);
+  EXPECT_NE(manifest()->path, std::string(VELLORA_BINARY_DIR) + "/tools/vellora-native-host");
   const ClientRun json = client({"status", "--json"}, home_ / "checkout");
   ASSERT_EQ(json.status, 0) << json.err;
   const JSONValue value = JSONValue::parse(json.out);
   EXPECT_EQ(CompanionHealth::fromJSON(*value.subscript("health")),
             (CompanionHealth{HealthState::ready, HealthState::ready, HealthState::ready,
                              HealthState::ready, HealthState::ready, HealthState::ready}));
+  EXPECT_EQ(value.subscript("browsers")->serialized(),
+            JSONValue::parse(R"([{"id": "chrome", "name": "Google Chrome", "hasExtension": true,
+                                  "manifest": "ready"}])")
+                .serialized());
   EXPECT_EQ(value.subscript("extensionFolder")->serialized(), JSONValue(dist).serialized());
+}
+
+// A Chromium user: the extension is only in Chromium's profile. `fix` sets up Chromium and
+// Google Chrome's folder; a present browser without the extension is reported, not set up.
+TEST_F(CompanionCommandsTest, fixSetsUpEveryBrowserThatHoldsTheExtension) {
+  home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})");
+  const std::string dist =
+      test::writeExtensionFolder(home_, "checkout/apps/extension/dist", "Vellora");
+  const ChromeBrowserPaths& chromium = *paths_.browser("chromium");
+  home_.writeFile(test::relativeToHome(home_, chromium.userDataDirectory) + "/Default/Preferences",
+                  test::preferences(JSONValue::object({{kA, test::extensionEntry(dist)}}))
+                      .serialized({.escapeSlashes = false}));
+  fileSystem_->createDirectories(paths_.browser("brave")->userDataDirectory);
+
+  const ClientRun before = client({"status", "--json"});
+  EXPECT_EQ(before.status, 1) << before.err;
+  EXPECT_EQ(JSONValue::parse(before.out).subscript("browsers")->serialized(), JSONValue::parse(R"([
+              {"id": "chromium", "name": "Chromium", "hasExtension": true, "manifest": "missing"},
+              {"id": "brave", "name": "Brave", "hasExtension": false, "manifest": "missing"}])")
+                                                                                  .serialized());
+
+  const ClientRun fix = client({"fix"});
+  ASSERT_EQ(fix.status, 0) << fix.err;
+  EXPECT_EQ(fix.out.substr(0, fix.out.find("\n\n") + 1),
+            "Google Chrome: " + paths_.nativeHostManifestURL() +
+                "\nChromium: " + chromium.nativeHostManifestURL + "\n");
+  EXPECT_FALSE(fileSystem_->fileExists(paths_.browser("brave")->nativeHostManifestURL));
+
+  // Google Chrome's folder, made for its manifest, now counts as present.
+  const ClientRun after = client({"status", "--json"});
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_EQ(JSONValue::parse(after.out).subscript("browsers")->serialized(), JSONValue::parse(R"([
+              {"id": "chrome", "name": "Google Chrome", "hasExtension": false, "manifest": "ready"},
+              {"id": "chromium", "name": "Chromium", "hasExtension": true, "manifest": "ready"},
+              {"id": "brave", "name": "Brave", "hasExtension": false, "manifest": "missing"}])")
+                                                                                 .serialized());
 }
 
 TEST_F(CompanionCommandsTest, statusWithoutTheExtensionSaysWhatToDo) {
   const ClientRun run = client({"status", "--json"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  // Step 1 names the desktop the client was built for.
+  ASSERT_EQ(run.status, 1) << run.err;
+  // Steps 1 and 2 name the desktop the client was built for.
   std::string expectedText = R"({
     "health": {"companion": "ready", "nativeHost": "missing", "extension": "missing",
                "codex": "ready", "appServer": "ready", "auth": "missing"},
+    "browsers": [],
     "steps": [
       {"number": 1, "title": "STEP1", "isComplete": true,
        "detail": "Vellora is running.", "actions": []},
       {"number": 2, "title": "Sign into Codex", "isComplete": false,
-       "detail": "Open Codex and sign in, then choose Refresh Status.", "actions": []},
+       "detail": "SIGNIN", "actions": []},
       {"number": 3, "title": "Install Chrome extension", "isComplete": false, "detail": "",
        "actions": ["Show extension folder path"]}],
     "extensionFolder": null})";
   expectedText.replace(expectedText.find("STEP1"), 5, companionStepTitle(kHostDesktopPlatform));
+  expectedText.replace(expectedText.find("SIGNIN"), 6, codexSignInDetail(kHostDesktopPlatform));
   const JSONValue expected = JSONValue::parse(expectedText);
   EXPECT_EQ(JSONValue::parse(run.out).serialized(), expected.serialized());
   EXPECT_FALSE(manifest());
@@ -146,6 +207,8 @@ TEST_F(CompanionCommandsTest, fixInstallsForTheGivenIDAndHostOrSaysWhyNot) {
   environment_["VELLORA_NATIVE_HOST_PATH"] = host;
   const ClientRun run = client({"fix"});
   EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.substr(0, run.out.find("\n")),
+            "Google Chrome: " + paths_.nativeHostManifestURL());
   EXPECT_NE(run.out.find("  nativeHost  ready\n  extension   ready\n"), std::string::npos)
       << run.out;
   ASSERT_TRUE(manifest());
@@ -156,6 +219,11 @@ TEST_F(CompanionCommandsTest, fixInstallsForTheGivenIDAndHostOrSaysWhyNot) {
   EXPECT_EQ(invalid.status, 1);
   EXPECT_EQ(invalid.out, "");
   EXPECT_EQ(invalid.err, "Invalid Chrome extension ID: ABC.\n");
+
+  // `status` uses the given ID too, and refuses a malformed one the same way.
+  const ClientRun status = client({"status"});
+  EXPECT_EQ(status.status, 1);
+  EXPECT_EQ(status.err, "Invalid Chrome extension ID: ABC.\n");
 
   EXPECT_EQ(client({"fix", "--now"}).status, 2);
   EXPECT_EQ(client({"status", "--yaml"}).status, 2);

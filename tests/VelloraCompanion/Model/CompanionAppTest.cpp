@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 #include "VelloraCompanion/Model/CompanionHealthRules.h"
@@ -282,6 +283,93 @@ TEST_F(CompanionAppTest, openingTheExtensionsPageFallsBackToTheClipboard) {
   EXPECT_TRUE(desktop_.menus.empty());
 }
 
+// The commands that open a browser take the first browser, in table order, that holds the
+// extension and can be started; else the first that can be started; else none.
+TEST_F(CompanionAppTest, opensTheBrowserThatHoldsTheExtension) {
+  const struct {
+    const char* label;
+    std::vector<std::string> holding;
+    std::map<std::string, std::string> installed;  // bundle identifier -> location
+    std::optional<std::string> opened;             // the location asked to open
+  } cases[] = {
+      {"Chromium holds it",
+       {"chromium"},
+       {{"com.google.Chrome", "/chrome"}, {"org.chromium.Chromium", "/chromium"}},
+       "/chromium"},
+      {"the first of two holders",
+       {"chromium", "brave"},
+       {{"com.brave.Browser", "/brave"}, {"org.chromium.Chromium", "/chromium"}},
+       "/chromium"},
+      {"the holder cannot be started",
+       {"brave"},
+       {{"com.vivaldi.Vivaldi", "/vivaldi"}, {"com.microsoft.edgemac", "/edge"}},
+       "/edge"},
+      {"no holder: the first that can be started",
+       {},
+       {{"com.vivaldi.Vivaldi", "/vivaldi"}, {"com.google.Chrome", "/chrome"}},
+       "/chrome"},
+      {"none can be started", {"chromium"}, {}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    removeBrowsers();
+    for (const std::string& browser : c.holding) loadExtensionIn(browser, kExtensionA);
+    desktop_.applicationsByBundleIdentifier = c.installed;
+    desktop_.openRequests.clear();
+    desktop_.alerts.clear();
+    std::shared_ptr<CompanionApp> app = makeApp();
+    app->openChromeExtensions();
+    app->openCodexInChrome();
+    if (c.opened) {
+      ASSERT_EQ(desktop_.openRequests.size(), 2u);
+      EXPECT_EQ(desktop_.openRequests[0].applicationLocation, *c.opened);
+      EXPECT_EQ(desktop_.openRequests[0].urls, std::vector<std::string>{"chrome://extensions"});
+      EXPECT_EQ(desktop_.openRequests[1].applicationLocation, *c.opened);
+      EXPECT_EQ(desktop_.openRequests[1].urls,
+                std::vector<std::string>{"https://openai.com/codex/"});
+      EXPECT_TRUE(desktop_.alerts.empty());
+    } else {
+      EXPECT_TRUE(desktop_.openRequests.empty());
+      ASSERT_EQ(desktop_.alerts.size(), 1u);
+      EXPECT_TRUE(desktop_.alerts[0].informativeText.starts_with("Google Chrome was not found."));
+      EXPECT_EQ(desktop_.openedURLs.back(), "https://openai.com/codex/");
+    }
+  }
+}
+
+// On Linux a browser started with chrome://extensions shows a New Tab: the address is copied
+// and the user told, even though the start succeeded. An error still reads as before.
+TEST_F(CompanionAppTest, onLinuxTheOpenedBrowserIsNamedAndTheAddressCopied) {
+  loadExtensionIn("chromium", kExtensionA);
+  desktop_.applicationsByBundleIdentifier["org.chromium.Chromium"] = "/usr/bin/chromium";
+  std::shared_ptr<CompanionApp> app = makeApp("/nonexistent", DesktopPlatform::freedesktop);
+
+  app->openChromeExtensions();
+  ASSERT_EQ(desktop_.openRequests.size(), 1u);
+  EXPECT_EQ(desktop_.openRequests[0].applicationLocation, "/usr/bin/chromium");
+  desktop_.openRequests[0].completion(std::nullopt);
+  ASSERT_TRUE(dispatch_.runMain());
+  EXPECT_EQ(desktop_.clipboard, "chrome://extensions");
+  EXPECT_EQ(desktop_.alerts,
+            (std::vector<Alert>{{"Open Chrome extensions",
+                                 "Chromium was opened; it cannot open chrome://extensions by "
+                                 "itself.\n\nThe address was copied. Open Chrome and paste it in "
+                                 "the address bar.",
+                                 {"OK"}}}));
+
+  app->openChromeExtensions();
+  desktop_.openRequests[1].completion("could not start");
+  ASSERT_TRUE(dispatch_.runMain());
+  EXPECT_TRUE(desktop_.alerts.back().informativeText.starts_with(
+      "Chrome did not open the extensions page.\n\n"));
+
+  // The Codex page is a web address the browser opens itself: no alert.
+  app->openCodexInChrome();
+  desktop_.openRequests[2].completion(std::nullopt);
+  EXPECT_EQ(dispatch_.pendingMain(), 0u);
+  EXPECT_EQ(desktop_.alerts.size(), 2u);
+}
+
 TEST_F(CompanionAppTest, showingTheExtensionFolderCopiesItsPathAndOffersToRevealIt) {
   desktop_.resources = home() / "Vellora/Resources";
   home().writeFile("Vellora/Resources/extension/manifest.json", "{}");
@@ -310,23 +398,28 @@ TEST_F(CompanionAppTest, showingTheExtensionFolderCopiesItsPathAndOffersToReveal
                                            {"OK"}}));
 }
 
-// The Mac keeps its own words; a Linux desktop reads its own in step 1 and in the folder alert.
+// The Mac keeps its own words; a Linux desktop reads its own in step 1, in step 2's sign-in
+// advice (there is no Codex application to open there) and in the folder alert.
 TEST_F(CompanionAppTest, textsThatNameTheDesktopFollowThePlatform) {
   desktop_.resources = home() / "Vellora/Resources";
   home().writeFile("Vellora/Resources/extension/manifest.json", "{}");
   const struct {
     DesktopPlatform platform;
     const char* stepTitle;
+    const char* signIn;
     const char* revealButton;
   } cases[] = {
-      {DesktopPlatform::macOS, "Install Vellora Mac app", "Show in Finder"},
-      {DesktopPlatform::freedesktop, "Install Vellora desktop app", "Show in Files"},
+      {DesktopPlatform::macOS, "Install Vellora Mac app",
+       "Open Codex and sign in, then choose Refresh Status.", "Show in Finder"},
+      {DesktopPlatform::freedesktop, "Install Vellora desktop app",
+       "Run codex login in a terminal, then choose Refresh Status.", "Show in Files"},
   };
   for (const auto& c : cases) {
     std::shared_ptr<CompanionApp> app = makeApp("/nonexistent", c.platform);
-    app->rebuildStatusMenu(test::allReady());
+    app->rebuildStatusMenu(test::health(r, r, r, r, r, m));
     app->showSetupWindow();
     EXPECT_EQ(desktop_.lastWelcomeContent().steps[0].title, c.stepTitle);
+    EXPECT_EQ(desktop_.lastWelcomeContent().steps[1].detail, c.signIn);
     app->showExtensionFolder();
     EXPECT_EQ(desktop_.alerts.back().buttons, (std::vector<std::string>{"OK", c.revealButton}));
   }
@@ -341,6 +434,7 @@ TEST_F(CompanionAppTest, theDevelopmentBuildIsUsedOutsideABundle) {
   EXPECT_FALSE(fileSystem().fileExists(paths().chromeExtensionDirectory()));
 }
 
+// Without a browser of the family to start, the default browser opens the page.
 TEST_F(CompanionAppTest, openCodexOpensAWebPageWithTheDefaultBrowser) {
   std::shared_ptr<CompanionApp> app = makeApp();
   app->perform(CompanionAction::openCodexInChrome);

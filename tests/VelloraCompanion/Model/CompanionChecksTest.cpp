@@ -44,7 +44,7 @@ TEST_F(CompanionChecksTest, measuresEachFieldOnItsOwn) {
   // A manifest for another extension is stale.
   NativeHostInstaller(paths(), fileSystem()).install(hostPath(), {kExtensionB});
   loadExtension(kExtensionA);
-  EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, e);
+  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, e);
 
   // Without codex, both Codex fields are missing.
   environment().erase("VELLORA_CODEX_PATH");
@@ -53,13 +53,13 @@ TEST_F(CompanionChecksTest, measuresEachFieldOnItsOwn) {
   EXPECT_EQ(noCodex.appServer, m);
 
   // Without an executable location the host is missing, whatever the manifest says.
-  EXPECT_EQ(makeChecks(std::nullopt).computeHealth({kExtensionB}).nativeHost, m);
+  EXPECT_EQ(makeChecks(std::nullopt).computeHealth({.ids = {kExtensionB}}).nativeHost, m);
 }
 
 TEST_F(CompanionChecksTest, samplesLongerWhenTheExtensionWasSeenBefore) {
   loadExtension(kExtensionA);
   // Ready before and still loaded: every one of the 48 samples is taken.
-  makeChecks().sampleExtensionIDs(true);
+  makeChecks().sampleExtensions(true);
   EXPECT_EQ(sleeps().size(), 48u);
 }
 
@@ -100,7 +100,7 @@ TEST_F(CompanionChecksTest, repairAllowsTheEnvironmentsIDOrEveryDetectedOne) {
 
   // An empty variable counts as unset.
   environment()["VELLORA_EXTENSION_ID"] = "";
-  EXPECT_EQ(makeChecks().resolveExtensionIDs(),
+  EXPECT_EQ(makeChecks().resolveExtensionIDs().ids,
             (std::vector<std::string>{kExtensionA, kExtensionB}));
 
   // A given ID is used alone; the health is measured from it.
@@ -111,6 +111,110 @@ TEST_F(CompanionChecksTest, repairAllowsTheEnvironmentsIDOrEveryDetectedOne) {
   const CompanionHealth after = std::get<NativeHostInstallOutcome::Success>(outcome.value).health;
   EXPECT_EQ(after.extension, r);
   EXPECT_EQ(after.nativeHost, r);
+}
+
+// The repair writes the manifest to Google Chrome's folder and to every browser that holds the
+// extension; an ID from the environment, held by no browser, goes to every present one.
+TEST_F(CompanionChecksTest, repairWritesTheManifestWhereverTheBrowsersReadIt) {
+  const struct {
+    const char* label;
+    std::vector<std::string> holding;  // browsers that hold kExtensionA
+    std::vector<std::string> present;  // further browsers whose folder exists
+    std::optional<std::string> extensionID;
+    std::vector<std::string> targets;
+  } cases[] = {
+      {"Google Chrome alone", {"chrome"}, {}, std::nullopt, {"chrome"}},
+      {"Chromium alone", {"chromium"}, {}, std::nullopt, {"chrome", "chromium"}},
+      {"Brave and Chromium, Edge present",
+       {"brave", "chromium"},
+       {"edge"},
+       std::nullopt,
+       {"chrome", "chromium", "brave"}},
+      {"an ID from the environment",
+       {},
+       {"vivaldi", "edge"},
+       kExtensionC,
+       {"chrome", "edge", "vivaldi"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    removeBrowsers();
+    environment().erase("VELLORA_EXTENSION_ID");
+    if (c.extensionID) environment()["VELLORA_EXTENSION_ID"] = *c.extensionID;
+    for (const std::string& browser : c.holding) loadExtensionIn(browser, kExtensionA);
+    for (const std::string& browser : c.present) {
+      fileSystem().createDirectories(paths().browser(browser)->userDataDirectory);
+    }
+    const NativeHostInstallOutcome outcome = makeChecks().performNativeHostInstall();
+    ASSERT_TRUE(outcome.isSuccess());
+    const auto& success = std::get<NativeHostInstallOutcome::Success>(outcome.value);
+    std::vector<InstalledManifest> expected;
+    for (const std::string& target : c.targets) {
+      expected.push_back(
+          {paths().browser(target)->name, paths().browser(target)->nativeHostManifestURL});
+    }
+    EXPECT_EQ(success.manifests, expected);
+    const std::string id = c.extensionID.value_or(kExtensionA);
+    for (const ChromeBrowserPaths& browser : paths().browsers()) {
+      const bool isTarget =
+          std::find(c.targets.begin(), c.targets.end(), browser.id) != c.targets.end();
+      EXPECT_EQ(fileSystem().fileExists(browser.nativeHostManifestURL), isTarget) << browser.id;
+      if (isTarget) {
+        EXPECT_EQ(fileSystem().readFile(browser.nativeHostManifestURL, 1 << 20),
+                  NativeHostManifest(hostPath(), {id}).encodedData())
+            << browser.id;
+      }
+    }
+    EXPECT_EQ(success.health.nativeHost, r);
+  }
+}
+
+// The host is ready only when every browser that holds the extension reads a right manifest;
+// Google Chrome's folder counts only when Google Chrome holds it, or when no browser does.
+TEST_F(CompanionChecksTest, theHostIsJudgedInEveryBrowserThatHoldsTheExtension) {
+  const std::string otherHost = home().writeFile("elsewhere/vellora-native-host", "", 0755);
+  const struct {
+    const char* label;
+    std::vector<std::string> holding;
+    std::vector<std::pair<std::string, std::string>> manifests;  // browser, host path
+    HealthState expected;
+  } cases[] = {
+      {"right in both", {"chromium", "brave"}, {{"chromium", ""}, {"brave", ""}}, r},
+      {"missing in one", {"chromium", "brave"}, {{"chromium", ""}}, m},
+      {"stale in one, missing in the other", {"chromium", "brave"}, {{"brave", otherHost}}, e},
+      {"a stale Google Chrome manifest does not matter to Chromium",
+       {"chromium"},
+       {{"chromium", ""}, {"chrome", otherHost}},
+       r},
+      {"no browser holds it: Google Chrome's folder decides", {}, {{"chrome", otherHost}}, e},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    removeBrowsers();
+    for (const std::string& browser : c.holding) loadExtensionIn(browser, kExtensionA);
+    for (const auto& [browser, host] : c.manifests) {
+      NativeHostInstaller(*paths().browser(browser), fileSystem())
+          .install(host.empty() ? hostPath() : host, {kExtensionA});
+    }
+    const CompanionChecks checks = makeChecks();
+    const DetectedExtensions detected = checks.detectExtensions();
+    EXPECT_EQ(detected.browsers, c.holding);
+    EXPECT_EQ(checks.nativeHostHealth(c.holding.empty() ? DetectedExtensions{{kExtensionA}, {}}
+                                                        : detected),
+              c.expected);
+  }
+}
+
+// The silent upkeep of a refresh sets up Chromium the same way.
+TEST_F(CompanionChecksTest, refreshSetsUpABrowserOtherThanGoogleChrome) {
+  loadExtensionIn("chromium", kExtensionA);
+  signIntoCodex();
+  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt), test::allReady());
+  for (const char* browser : {"chrome", "chromium"}) {
+    EXPECT_EQ(fileSystem().readFile(paths().browser(browser)->nativeHostManifestURL, 1 << 20),
+              NativeHostManifest(hostPath(), {kExtensionA}).encodedData())
+        << browser;
+  }
 }
 
 TEST_F(CompanionChecksTest, repairReportsEachFailureInWords) {

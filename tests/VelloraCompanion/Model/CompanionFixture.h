@@ -54,6 +54,21 @@ class CompanionFixture {
     writeProfileFile(home_, profile, "Preferences",
                      preferences(JSONValue::object({{id, extensionEntry(folder)}})));
   }
+  // The browser `browser` (ChromeBrowser::id) holds the extension `id` in its default profile.
+  void loadExtensionIn(const std::string& browser, const std::string& id) {
+    const std::string folder =
+        writeExtensionFolder(home_, "src/vellora/apps/extension/dist", "Vellora");
+    home_.writeFile(
+        relativeToHome(home_, paths_.browser(browser)->userDataDirectory) + "/Default/Preferences",
+        preferences(JSONValue::object({{id, extensionEntry(folder)}}))
+            .serialized(JSONWriteOptions{.escapeSlashes = false}));
+  }
+  // No browser is present any more.
+  void removeBrowsers() {
+    for (const ChromeBrowserPaths& browser : paths_.browsers()) {
+      fileSystem_->removeTree(browser.userDataDirectory);
+    }
+  }
   void unloadExtensions() { fileSystem_->removeTree(paths_.chromeUserDataDirectory()); }
   void signIntoCodex() { home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})"); }
 

@@ -2,8 +2,9 @@
 // (trayer): the tray icon is embedded, its menu opens on a click, the welcome window opens at
 // launch with its title and size, and the launch refresh shows its result in the window. Then
 // the same with the installed layout and Debian's Chromium, which loads the probe extension
-// from the folder the companion prepared: Refresh Status finds it, writes the host manifest and
-// step 3 turns complete. Screenshots go to <build>/screenshots/desktop-*.png.
+// from the folder the companion prepared, once on Google Chrome's folder and once on
+// Chromium's own: Refresh Status finds it, writes the host manifest and step 3 turns complete.
+// Screenshots go to <build>/screenshots/desktop-*.png.
 //
 // Waits poll the display with a bound; a display or tray that cannot start fails the test with
 // the reason.
@@ -255,6 +256,11 @@ class RealDesktopTest : public ::testing::Test {
     return shown;
   }
 
+  void refreshFindsTheExtensionChromiumLoaded(
+      const std::string& screenshotPrefix,
+      const std::function<std::string(const AppPaths&)>& userDataDirectory,
+      const std::function<std::string(const AppPaths&)>& manifestPath);
+
   XSession session_;
   test::TemporaryDirectory home_;
   std::unique_ptr<FileSystem> fileSystem_ = makePosixFileSystem();
@@ -310,12 +316,17 @@ TEST_F(RealDesktopTest, theTrayIconMenuAndWelcomeWindowShowTheLaunchRefresh) {
   EXPECT_TRUE(companion.child.process->isRunning());
 }
 
-TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFindsIt) {
+// The installed layout: both programs in <prefix>/lib/vellora, the packaged extension in
+// <prefix>/share/vellora/extension. Chromium, on `userDataDirectory` of the user's layout,
+// loads the folder the companion prepared; Refresh Status finds it, writes the manifest to
+// `manifestPath` for the host beside the companion, and all three steps complete.
+void RealDesktopTest::refreshFindsTheExtensionChromiumLoaded(
+    const std::string& screenshotPrefix,
+    const std::function<std::string(const AppPaths&)>& userDataDirectory,
+    const std::function<std::string(const AppPaths&)>& manifestPath) {
   const std::optional<std::string> chromium = test::findChromium(*fileSystem_);
   ASSERT_TRUE(chromium) << "Debian's chromium is missing: scripts/bootstrap.sh installs it";
 
-  // The installed layout: both programs in <prefix>/lib/vellora, the packaged extension in
-  // <prefix>/share/vellora/extension.
   const std::string prefix = home_ / "prefix";
   fileSystem_->createDirectories(prefix + "/lib/vellora");
   fileSystem_->createDirectories(prefix + "/share/vellora");
@@ -328,20 +339,21 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
   Running companion = startCompanion(companionProgram, companionEnvironment());
   const std::string window = waitForWelcomeWindow();
   ASSERT_FALSE(window.empty());
-  waitForCompleteSteps(window, 2, "desktop-chromium-before");
+  waitForCompleteSteps(window, 2, screenshotPrefix + "-before");
 
   // The companion copied the packaged extension to its data folder at launch; Chromium loads
   // it from there and records it in its profile (--dump-dom quits once the page has loaded).
   const AppPaths paths = AppPaths::platformLayout(home_.path(), {{"HOME", home_.path()}});
   ASSERT_TRUE(fileSystem_->fileExists(paths.chromeExtensionDirectory() + "/manifest.json"));
-  const std::optional<ProcessExit> firstStart = test::writeChromiumProfile(
-      *chromium, paths, companionEnvironment(), SteadyTime::now() + kCheckTimeout);
+  const std::optional<ProcessExit> firstStart =
+      test::writeChromiumProfile(*chromium, paths, companionEnvironment(),
+                                 SteadyTime::now() + kCheckTimeout, userDataDirectory(paths));
   ASSERT_TRUE(firstStart) << "chromium did not quit";
   ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
 
   // Refresh Status: the right-hand footer button, the last thing in the window from the
   // bottom (found in the photograph, so that the layout may change).
-  const QImage shot = session_.photograph(window, screenshotPath("desktop-chromium-loaded"));
+  const QImage shot = session_.photograph(window, screenshotPath(screenshotPrefix + "-loaded"));
   ASSERT_FALSE(shot.isNull());
   const int x = 375;
   const QRgb background = shot.pixel(x, shot.height() - 5);
@@ -353,11 +365,26 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
 
   // The refresh finds the extension, writes the manifest for the host beside the companion,
   // and all three steps are complete.
-  waitForCompleteSteps(window, 3, "desktop-chromium-refreshed");
-  const std::string manifest = fileSystem_->readFile(paths.nativeHostManifestURL(), 1 << 20);
+  waitForCompleteSteps(window, 3, screenshotPrefix + "-refreshed");
+  const std::string manifest = fileSystem_->readFile(manifestPath(paths), 1 << 20);
   EXPECT_EQ(manifest, NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram),
                                          {test::kProbeExtensionID})
                           .encodedData());
+}
+
+TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFindsIt) {
+  refreshFindsTheExtensionChromiumLoaded(
+      "desktop-chromium", [](const AppPaths& paths) { return paths.chromeUserDataDirectory(); },
+      [](const AppPaths& paths) { return paths.nativeHostManifestURL(); });
+}
+
+// A Debian Chromium user: the profile in Chromium's own folder, ~/.config/chromium, and the
+// manifest where Chromium reads it.
+TEST_F(RealDesktopTest, refreshFindsTheExtensionInChromiumsOwnFolder) {
+  refreshFindsTheExtensionChromiumLoaded(
+      "desktop-chromium-own-folder",
+      [](const AppPaths& paths) { return paths.browser("chromium")->userDataDirectory; },
+      [](const AppPaths& paths) { return paths.browser("chromium")->nativeHostManifestURL; });
 }
 
 }  // namespace

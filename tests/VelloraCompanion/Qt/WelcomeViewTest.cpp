@@ -117,7 +117,7 @@ TEST(WelcomeViewTest, showsEachStateAsTheUserSeesIt) {
        false,
        false,
        {{true, false, true},
-        {"", "Open Codex and sign in, then choose Refresh Status.", ""},
+        {"", "Run codex login in a terminal, then choose Refresh Status.", ""},
         false,
         false,
         false,

@@ -98,9 +98,12 @@ TEST_F(ChromeExtensionDetectorTest, findsTheExtensionWhereverChromeLoadedIt) {
     const ChromeExtensionDetector detector(layout.paths.chromeUserDataDirectory(), *fileSystem_,
                                            layout.folders);
     const std::vector<Candidate> expected{
-        {kA, "Default", bundle, "Vellora"},    {kA, "Profile 1", bundle, "Vellora"},
-        {kB, "Profile 1", copied, "Vellora"},  {kC, "Profile 1", checkout, "Vellora"},
-        {kD, "Default", unrelated, "vellora"}, {kE, "Profile 1", kE + "/1.2.0_0", "VELLORA"},
+        {kA, "Default", bundle, "Vellora", "chrome"},
+        {kA, "Profile 1", bundle, "Vellora", "chrome"},
+        {kB, "Profile 1", copied, "Vellora", "chrome"},
+        {kC, "Profile 1", checkout, "Vellora", "chrome"},
+        {kD, "Default", unrelated, "vellora", "chrome"},
+        {kE, "Profile 1", kE + "/1.2.0_0", "VELLORA", "chrome"},
     };
     const std::vector<Candidate> candidates = detector.detectVelloraExtensions();
     EXPECT_EQ(candidates, expected);
@@ -223,7 +226,7 @@ TEST_F(ChromeExtensionDetectorTest, namesAnUnpackedExtensionFromTheFolderItWasLo
     }
     writeProfileFile(home_, "Default", "Preferences",
                      preferences(JSONValue::Object{{kA, extensionEntry(folder, c.storedName)}}));
-    const Candidate candidate{kA, "Default", folder, c.expectedName};
+    const Candidate candidate{kA, "Default", folder, c.expectedName, "chrome"};
     const bool recognised = c.expectedName == "Vellora";
     EXPECT_EQ(detector_.detectVelloraExtensions(),
               recognised ? std::vector<Candidate>{candidate} : std::vector<Candidate>{});
@@ -238,6 +241,67 @@ TEST_F(ChromeExtensionDetectorTest, namesAnUnpackedExtensionFromTheFolderItWasLo
                   .detectVelloraExtensions()
                   .empty());
   EXPECT_EQ(detector_.detectVelloraExtensionIDs(), IDs{kA});
+}
+
+// Several browsers of one HOME, each with the extension loaded from another folder: the
+// candidates are ranked together, a tie goes to the browser earlier in the table, and each
+// records its browser. A browser that is not present (no directory) contributes nothing.
+TEST_F(ChromeExtensionDetectorTest, ranksTheCandidatesOfEveryBrowserTogether) {
+  const struct {
+    const char* label;
+    AppPaths paths;
+    ChromeExtensionFolders folders;
+    std::string bundle;  // relative to HOME
+  } layouts[] = {
+      {"macOS", AppPaths::macOSLayout(home_.path()), ChromeExtensionFolders::macOSLayout(),
+       "Applications/Vellora.app/Contents/Resources/extension"},
+      {"Linux", AppPaths::linuxLayout(home_.path(), {}), ChromeExtensionFolders::linuxLayout(),
+       "opt/vellora/share/vellora/extension"},
+  };
+  for (const auto& layout : layouts) {
+    SCOPED_TRACE(layout.label);
+    const std::string bundle = writeExtensionFolder(home_, layout.bundle, "Vellora");
+    const std::string copied = writeExtensionFolder(
+        home_, test::relativeToHome(home_, layout.paths.chromeExtensionDirectory()), "Vellora");
+    const std::string checkout =
+        writeExtensionFolder(home_, "src/vellora/apps/extension/dist", "Vellora");
+    // Written in an order unlike the table's, so that only the ranking orders them.
+    const std::pair<const char*, JSONValue::Object> loaded[] = {
+        {"vivaldi", {{kD, extensionEntry(bundle)}}},
+        {"brave", {{kC, extensionEntry(checkout)}}},
+        {"chromium", {{kA, extensionEntry(copied)}}},
+        {"chrome", {{kB, extensionEntry(copied)}, {kOther, extensionEntry(home_ / "other")}}},
+    };
+    for (const auto& [browser, settings] : loaded) {
+      home_.writeFile(
+          test::relativeToHome(home_, layout.paths.browser(browser)->userDataDirectory) +
+              "/Default/Preferences",
+          preferences(JSONValue(settings)).serialized({.escapeSlashes = false}));
+    }
+    std::vector<ChromeUserDataDirectory> directories;
+    for (const ChromeBrowserPaths& browser : layout.paths.browsers()) {
+      directories.push_back({browser.id, browser.userDataDirectory});
+    }
+    const ChromeExtensionDetector detector(directories, *fileSystem_, layout.folders);
+
+    const std::vector<Candidate> candidates = detector.detectVelloraExtensions();
+    EXPECT_EQ(candidates, (std::vector<Candidate>{
+                              {kD, "Default", bundle, "Vellora", "vivaldi"},
+                              {kB, "Default", copied, "Vellora", "chrome"},
+                              {kA, "Default", copied, "Vellora", "chromium"},
+                              {kC, "Default", checkout, "Vellora", "brave"},
+                          }));
+    EXPECT_EQ(detector.detectVelloraExtensionIDs(), (IDs{kA, kB, kC, kD}));
+    EXPECT_EQ(detector.browsersOf(candidates), (IDs{"chrome", "chromium", "brave", "vivaldi"}));
+    EXPECT_EQ(detector.browsersOf({}), IDs{});
+  }
+  // The platform's layout: every browser of it, in table order.
+  const AppPaths platform = AppPaths::platformLayout(home_.path(), {});
+  const ChromeExtensionDetector all = ChromeExtensionDetector::forBrowsers(platform, *fileSystem_);
+  ASSERT_EQ(all.directories().size(), platform.browsers().size());
+  EXPECT_EQ(all.directories().front(),
+            (ChromeUserDataDirectory{"chrome", platform.chromeUserDataDirectory()}));
+  EXPECT_EQ(all.folders(), ChromeExtensionFolders::platformLayout());
 }
 
 // Each row gives the rank under the macOS and under the Linux folders; nothing means "not
