@@ -21,6 +21,7 @@ class ByteStream;
 class FileSystem;
 class Process;
 class ProcessLauncher;
+class ReadinessWait;
 
 // Owns one `codex app-server` child and is the only code that touches its pipes: JSON-RPC
 // requests and notifications go out as single lines on its standard input, newline-framed
@@ -37,11 +38,12 @@ class AppServerProcess {
   using OutputHandler = std::function<void(const JSONValue&)>;
 
   // Starts nothing. `environment` (this process's own) and `homeDirectory` (the current
-  // user's) are the base of the child's environment. `launcher` and `clock` must outlive the
-  // object.
+  // user's) are the base of the child's environment. Waits for the child's output go through
+  // `wait` (without one, a plain poll). `launcher`, `clock` and `wait` must outlive the object.
   AppServerProcess(std::string codexPath, std::string workspaceDirectory,
                    OutputHandler outputHandler, ProcessLauncher& launcher, const Clock& clock,
-                   Environment environment, std::string homeDirectory);
+                   Environment environment, std::string homeDirectory,
+                   ReadinessWait* wait = nullptr);
   // stop()
   ~AppServerProcess();
   AppServerProcess(const AppServerProcess&) = delete;
@@ -80,6 +82,10 @@ class AppServerProcess {
   JSONValue request(std::string_view method, const JSONValue& params, Seconds timeout,
                     const OutputHandler& handler);
 
+  // Writes a request like request() and returns its id without waiting: its response comes
+  // back later as an ordinary message. Throws notRunning or IOError.
+  std::string sendRequest(std::string_view method, const JSONValue& params);
+
   // Sends {"method", "params"}; awaits nothing. Throws notRunning or IOError.
   void notify(std::string_view method, const JSONValue& params);
 
@@ -90,6 +96,11 @@ class AppServerProcess {
   // readMessage(), giving up at `deadline` (monotonic): nothing when no whole message arrived
   // by then. Output that is already there is still taken after the deadline.
   std::optional<JSONValue> readMessage(Clock::TimePoint deadline);
+  // The next message if one has arrived, without waiting and without going through the wait:
+  // what a caller that polls the output itself uses. Throws as readMessage().
+  std::optional<JSONValue> readAvailableMessage();
+  // The descriptor of the child's standard output, for poll(); -1 when there is none.
+  int outputDescriptor() const noexcept;
 
   // Called on the reading thread when no further message is ready: before waiting for the
   // child's output, and before handing on a message other than an answer delta (whose handling
@@ -125,7 +136,9 @@ class AppServerProcess {
   // and one left unanswered would hold a turn, which has no time-out, for ever.
   void refuseServerRequest(const JSONValue& message) noexcept;
   // The next message, or nothing once `deadline` (if any) has passed with no complete line.
-  std::optional<JSONValue> readNextMessage(std::optional<Clock::TimePoint> deadline);
+  // `polling`: never wait, and look at the output directly rather than through the wait.
+  std::optional<JSONValue> readNextMessage(std::optional<Clock::TimePoint> deadline,
+                                           bool polling = false);
   // Waits briefly for the child's exit and the rest of its standard error, then describes it.
   AppServerError endOfOutputError();
 
@@ -136,6 +149,8 @@ class AppServerProcess {
   const Clock& clock_;
   const Environment environment_;
   const std::string homeDirectory_;
+  std::unique_ptr<ReadinessWait> ownWait_;
+  ReadinessWait& wait_;
 
   // Declared before the reader that writes into it, so that it outlives the reader.
   StderrCapture stderrCapture_;

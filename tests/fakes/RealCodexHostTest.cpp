@@ -17,7 +17,9 @@
 #include "VelloraCore/AppServer/AppServerError.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/ReadinessWait.h"
 #include "VelloraCore/Protocol/JSONValue.h"
+#include "tests/support/BridgeTurn.h"
 #include "tests/support/CodexScratchHome.h"
 #include "tests/support/FakeModelServer.h"
 #include "tests/support/HostProcess.h"
@@ -302,24 +304,30 @@ TEST_F(RealCodexHostTest, aTurnWhoseModelIsUnreachableIsInterruptedWhenItsRetryW
   AppServerBridge::Timing timing;
   timing.retryWindow = Seconds(2);
   {
-    AppServerBridge bridge(AppPaths::platformLayout(home.path(), {}),
-                           CodexLocator(*fileSystem, environment, home.path(),
-                                        [](const Environment&) { return std::nullopt; }),
-                           CodexAuthDetector::forHomeDirectory(home.path(), *fileSystem),
-                           CodexAppServerConfiguration(environment), *fileSystem, *launcher, clock,
-                           environment, home.path(), timing);
+    const std::unique_ptr<ReadinessWait> wait = makePollReadinessWait(clock);
+    AppServerBridge bridge(
+        {.paths = AppPaths::platformLayout(home.path(), {}),
+         .locator = CodexLocator(*fileSystem, environment, home.path(),
+                                 [](const Environment&) { return std::nullopt; }),
+         .authDetector = CodexAuthDetector::forHomeDirectory(home.path(), *fileSystem),
+         .configuration = CodexAppServerConfiguration(environment),
+         .fileSystem = *fileSystem,
+         .launcher = *launcher,
+         .clock = clock,
+         .wait = *wait,
+         .environment = environment,
+         .homeDirectory = home.path(),
+         .timing = timing});
 
     std::vector<std::string> deltas;
-    try {
-      bridge.sendTurn(
-          "s1", "Say hello", nullptr, nullptr, std::nullopt, std::nullopt,
-          [&](const std::string& delta) { deltas.push_back(delta); }, [](const JSONValue&) {});
-      ADD_FAILURE() << "the turn completed";
-    } catch (const AppServerError& error) {
-      EXPECT_EQ(error.errorCase(), AppServerError::Case::server);
-      EXPECT_STREQ(error.what(),
-                   "Codex app-server returned an error: Reconnecting... waiting for network.");
-    }
+    const std::optional<std::string> failure =
+        runTurnToEnd(bridge,
+                     {.sessionID = "s1",
+                      .prompt = "Say hello",
+                      .onDelta = [&](const std::string& delta) { deltas.push_back(delta); },
+                      .onAttachment = [](const JSONValue&) {}},
+                     clock);
+    EXPECT_EQ(failure, "Codex app-server returned an error: Reconnecting... waiting for network.");
     EXPECT_TRUE(deltas.empty());
   }
 
