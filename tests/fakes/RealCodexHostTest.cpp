@@ -224,6 +224,40 @@ TEST_F(RealCodexHostTest, chatTurnsStreamTheModelsDeltasInOrderAndKeepOneThreadP
   EXPECT_EQ(host.standardErrorText(), "");
 }
 
+// The model streams a first piece and then holds its answer open: a cancel interrupts the turn,
+// which ends with its own "chat.done" (the text so far stands), and the session goes on.
+TEST_F(RealCodexHostTest, aCancelDuringATurnEndsItWithDoneAndTheSessionGoesOn) {
+  FakeModelServer model(FakeModelServer::scenario({
+      FakeModelServer::stall({"Hello"}),
+      FakeModelServer::answer({"After", " the stop."}),
+  }));
+  CodexScratchHome home({.modelServerPort = model.port()});
+  HostProcess host(hostEnvironment(home));
+
+  host.send(chatTurn("t1", "s1", "Say hello"));
+  std::optional<NativeEnvelope> first = host.readReply();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first,
+            (NativeEnvelope{
+                .type = "chat.delta", .requestId = "t1", .sessionId = "s1", .delta = "Hello"}));
+  host.send({.type = "chat.cancel", .requestId = "c1", .sessionId = "s1"});
+  const Replies stopped = readReplies(host);
+  EXPECT_EQ(stopped.last,
+            (NativeEnvelope{.type = "chat.done", .requestId = "t1", .sessionId = "s1"}))
+      << stopped.last.message.value_or("");
+  EXPECT_EQ(host.readReply(),
+            (NativeEnvelope{.type = "chat.cancelled", .requestId = "c1", .sessionId = "s1"}));
+
+  host.send(chatTurn("t2", "s1", "Go on"));
+  const Replies next = readReplies(host);
+  EXPECT_EQ(next.deltas(), (std::vector<std::string>{"After", " the stop."}));
+  EXPECT_EQ(next.last, (NativeEnvelope{.type = "chat.done", .requestId = "t2", .sessionId = "s1"}))
+      << next.last.message.value_or("");
+
+  EXPECT_EQ(host.waitForExit(), 0);
+  EXPECT_EQ(host.standardErrorText(), "");
+}
+
 TEST_F(RealCodexHostTest, aFailingModelFailsTheTurnWithCodexsTextAndTheSessionGoesOn) {
   struct Case {
     const char* label;
