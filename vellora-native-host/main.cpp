@@ -33,7 +33,7 @@ int main() {
   vellora::AppServerBridge bridge({
       .paths = vellora::AppPaths::platformLayout(home, environment),
       .locator = vellora::CodexLocator(*fileSystem, environment, home,
-                                       vellora::CodexLocator::loginShellResolver(*launcher)),
+                                       vellora::CodexLocator::loginShellResolver(*launcher, &host)),
       .authDetector = vellora::CodexAuthDetector::forHomeDirectory(home, *fileSystem),
       .configuration = vellora::CodexAppServerConfiguration(environment),
       .fileSystem = *fileSystem,

@@ -372,10 +372,12 @@ CompanionHealth AppServerBridge::health() noexcept {
   if (process_ && process_->isRunning()) {
     appServer = HealthState::ready;
   } else if (codex) {
-    appServer = CodexAppServerAvailability::probe(*codex, timing_.probeTimeout, launcher_,
-                                                  fileSystem_, environment_, homeDirectory_)
-                    ? HealthState::ready
-                    : HealthState::error;
+    // Awaited through the wait: running turns go on streaming meanwhile.
+    appServer =
+        CodexAppServerAvailability::probe(*codex, timing_.probeTimeout, launcher_, fileSystem_,
+                                          environment_, homeDirectory_, &wait_, &clock_)
+            ? HealthState::ready
+            : HealthState::error;
   }
   return CompanionHealth{
       .companion = HealthState::ready,

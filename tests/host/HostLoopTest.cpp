@@ -108,6 +108,23 @@ TEST_F(HostLoopTest, pingAndHealth_areAnsweredWhileATurnWaitsForItsNextDelta) {
   EXPECT_EQ(host.standardErrorText(), "");
 }
 
+// Without an app-server, "health" runs the availability probe (`codex app-server --help`); the
+// host goes on reading while it waits for the probe's end.
+TEST_F(HostLoopTest, aPingSentWhileHealthProbes_isAnsweredFirst) {
+  scenario_.write({}, {{"help", JSONValue::Array{awaitFile(marker("go"))}}});
+  test::HostProcess host(hostEnvironment());
+
+  host.send({.type = "health", .requestId = "h1"});
+  host.send({.type = "ping", .requestId = "p1"});
+  EXPECT_EQ(host.readReply(), kPong);
+  release("go");
+  std::optional<NativeEnvelope> health = host.readReply();
+  ASSERT_TRUE(health && health->status);
+  EXPECT_EQ(health->requestId, "h1");
+  EXPECT_EQ(health->status->appServer, HealthState::ready);
+  EXPECT_EQ(host.waitForExit(), 0);
+}
+
 // The running turn is interrupted and ends with its own "chat.done"; the one waiting behind it
 // is dropped with its "chat.done" and never reaches Codex.
 TEST_F(HostLoopTest, aCancelMidTurn_interruptsItThenAnswersDoneAndCancelled) {
