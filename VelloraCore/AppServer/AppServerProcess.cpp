@@ -341,10 +341,11 @@ std::optional<JSONValue> AppServerProcess::readNextMessage(std::optional<Clock::
       }
       return message;
     }
+    // What the caller holds goes out before more output is read, as it would before a wait.
+    if (idleHandler_) idleHandler_();
     if (polling) {
       if (!outputPipe_->waitReadable(0ms)) return std::nullopt;
     } else {
-      if (idleHandler_) idleHandler_();
       // Past the deadline, output that is already there is still taken, never waited for.
       if (!outputPipe_->waitReadable(0ms) &&
           !wait_.waitReadable(outputPipe_->fileDescriptor(), deadline)) {
