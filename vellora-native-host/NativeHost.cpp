@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "VelloraCore/AppServer/AppServerBridge.h"
+#include "VelloraCore/Error.h"
 #include "VelloraCore/Platform/IOError.h"
 
 namespace vellora {
@@ -33,9 +34,10 @@ std::vector<std::string_view> splitForChrome(std::string_view text) {
   return pieces;
 }
 
-// Thrown through the bridge's waits once the reader is gone, to leave whatever waits at once.
-// Not an Error: nothing on the way takes it for a failure of the request.
-struct ReaderGone {};
+// Thrown through the bridge's waits once the reader is gone or a request read meanwhile failed
+// fatally, to leave whatever waits at once. Not an Error: nothing on the way takes it for a
+// failure of the request that waits.
+struct LeavingWait {};
 
 // Counts the waits that are under way on the thread.
 class Nesting {
@@ -47,6 +49,16 @@ class Nesting {
 
  private:
   int& depth_;
+};
+
+// A fatal failure met during a wait, given on to the fatal path.
+class HostFailure final : public Error {
+ public:
+  explicit HostFailure(std::string description) : description_(std::move(description)) {}
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  std::string description_;
 };
 
 bool readable(const pollfd& descriptor) {
@@ -75,7 +87,7 @@ int NativeHost::run(AppServerBridge& bridge) noexcept {
     try {
       for (;;) {
         serveDeferred();
-        if (gone_) break;
+        if (gone_ || fatal_) break;
         flushQuietly();
         if (gone_) break;
         const int output = bridge_->outputDescriptor();
@@ -85,8 +97,10 @@ int NativeHost::run(AppServerBridge& bridge) noexcept {
         if (ready > 0 && readable(descriptors[0])) readRequest(false);
         bridge_->process();
       }
-    } catch (const ReaderGone&) {
+    } catch (const LeavingWait&) {
     }
+    // A fatal failure read during a wait may have been taken for a failed check on the way out.
+    if (fatal_) throw HostFailure(*fatal_);
     bridge_->abandonTurns();
     return *gone_;
   } catch (const std::exception& failure) {
@@ -106,9 +120,9 @@ bool NativeHost::waitReadable(int fileDescriptor, std::optional<Clock::TimePoint
   // A wait for the app-server's own output leaves its reading to the waiting request.
   const bool serveTurns = output >= 0 && output != fileDescriptor;
   for (;;) {
-    if (gone_) throw ReaderGone{};
+    if (gone_ || fatal_) throw LeavingWait{};
     flushQuietly();
-    if (gone_) throw ReaderGone{};
+    if (gone_) throw LeavingWait{};
     pollfd descriptors[3] = {{fileDescriptor, POLLIN, 0},
                              {inputOpen_ ? STDIN_FILENO : -1, POLLIN, 0},
                              {serveTurns ? output : -1, POLLIN, 0}};
@@ -116,7 +130,16 @@ bool NativeHost::waitReadable(int fileDescriptor, std::optional<Clock::TimePoint
     if (serveTurns) until = earlier(until, bridge_->nextDeadline());
     const int ready = ::poll(descriptors, 3, pollTimeout(clock_, until));
     if (ready < 0 && errno != EINTR) return true;  // the read reports the error
-    if (ready > 0 && readable(descriptors[1])) readRequest(true);
+    if (ready > 0 && readable(descriptors[1])) {
+      try {
+        readRequest(true);
+      } catch (const std::exception& failure) {
+        // A bad frame, or a reply that cannot be written: fatal, not a failure of the request
+        // that waits.
+        fatal_ = failure.what();
+        throw LeavingWait{};
+      }
+    }
     if (serveTurns) bridge_->process();
     if (ready > 0 && readable(descriptors[0])) return true;
     if (deadline && !(clock_.now() < *deadline)) return false;
@@ -128,7 +151,7 @@ void NativeHost::readRequest(bool nested) {
   if (!request) {
     inputOpen_ = false;
     gone_ = 0;
-    if (nested) throw ReaderGone{};
+    if (nested) throw LeavingWait{};
     return;
   }
   if (request->type == "ping" || request->type == "chat.cancel" || request->type == "chat.turn" ||
@@ -140,7 +163,7 @@ void NativeHost::readRequest(bool nested) {
 }
 
 void NativeHost::serveDeferred() {
-  while (!gone_ && (!deferred_.empty() || !toStart_.empty())) {
+  while (!gone_ && !fatal_ && (!deferred_.empty() || !toStart_.empty())) {
     if (!deferred_.empty()) {
       NativeEnvelope request = std::move(deferred_.front());
       deferred_.pop_front();

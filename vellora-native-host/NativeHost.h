@@ -76,6 +76,8 @@ class NativeHost final : public ReadinessWait {
   bool inputOpen_ = true;
   // Set once the reader is gone: the exit status.
   std::optional<int> gone_;
+  // A fatal failure met while a request to the app-server waited, for the fatal path.
+  std::optional<std::string> fatal_;
   int depth_ = 0;
   std::deque<NativeEnvelope> deferred_;
   std::deque<std::string> toStart_;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -230,6 +231,29 @@ TEST_F(HostLoopTest, aSecondTurnOfTheSameSession_waitsForTheFirstToEnd) {
   EXPECT_EQ(host.readReply(), chatDelta("r2", "s1", "b"));
   EXPECT_EQ(host.readReply(), chatDone("r2", "s1"));
   EXPECT_EQ(host.waitForExit(), 0);
+}
+
+// A frame that is not JSON ends the host also when it arrives while a request to the app-server
+// waits: it is never taken for a failure of that request.
+TEST_F(HostLoopTest, aBadFrameReadWhileTheAppServerIsAwaited_takesTheFatalPath) {
+  scenario_.write(
+      {{"thread/start", JSONValue::Array{awaitFile(marker("go")), threadStarted("thread-1")}}});
+  test::HostProcess host(hostEnvironment());
+
+  host.send(chatTurn("r1", "s1"));
+  host.send({.type = "ping", .requestId = "p1"});
+  EXPECT_EQ(host.readReply(), kPong);
+  const std::string payload = "not json";
+  const auto length = static_cast<std::uint32_t>(payload.size());
+  host.sendBytes(std::string(reinterpret_cast<const char*>(&length), 4) + payload);
+  std::optional<NativeEnvelope> reply = host.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->type, "error");
+  EXPECT_EQ(reply->code, "native_host_error");
+  EXPECT_EQ(reply->requestId, std::nullopt);
+  EXPECT_EQ(host.readReply(), std::nullopt);
+  EXPECT_EQ(host.waitForExit(), 1);
+  release("go");
 }
 
 // A reader that went away is noticed while Codex says nothing: the turn is interrupted, the
