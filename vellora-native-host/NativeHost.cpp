@@ -95,7 +95,7 @@ int NativeHost::run(AppServerBridge& bridge) noexcept {
         const int ready = ::poll(descriptors, 2, pollTimeout(clock_, bridge_->nextDeadline()));
         if (ready < 0 && errno != EINTR) throw IOError("Could not wait for input", errno);
         if (ready > 0 && readable(descriptors[0])) readRequest(false);
-        bridge_->process();
+        bridge_->process(ready > 0 && readable(descriptors[1]));
       }
     } catch (const LeavingWait&) {
     }
@@ -140,7 +140,7 @@ bool NativeHost::waitReadable(int fileDescriptor, std::optional<Clock::TimePoint
         throw LeavingWait{};
       }
     }
-    if (serveTurns) bridge_->process();
+    if (serveTurns) bridge_->process(ready > 0 && readable(descriptors[2]));
     if (ready > 0 && readable(descriptors[0])) return true;
     if (deadline && !(clock_.now() < *deadline)) return false;
   }

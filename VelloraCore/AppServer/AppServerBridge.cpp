@@ -48,9 +48,9 @@ AppServerBridge::~AppServerBridge() {
 void AppServerBridge::ensureStarted() {
   if (process_ && process_->isRunning()) return;
   if (process_) {
-    // The turns of a child that ended take what it wrote last, its end included, before it is
-    // replaced; any still running then have lost their child.
-    process();
+    // The turns of a child that ended take what it wrote last before it is replaced; any still
+    // running then have lost their child.
+    process(false);
     if (process_) failRunningTurns(AppServerError::notRunning().what());
   }
   std::optional<std::string> codex = locator_.locate();
@@ -189,7 +189,7 @@ void AppServerBridge::sendTurn(TurnRequest request) {
   turn.request.context = nullptr;
   turn.request.commands = nullptr;
   // What came with the response is already read: its descriptor will not say so again.
-  process();
+  process(false);
 }
 
 bool AppServerBridge::cancelTurn(const std::string& sessionID) {
@@ -262,12 +262,22 @@ std::optional<Clock::TimePoint> AppServerBridge::nextDeadline() const {
   return next;
 }
 
-void AppServerBridge::process() noexcept {
+void AppServerBridge::process(bool outputReadable) noexcept {
   try {
-    while (process_) {
-      std::optional<JSONValue> message = process_->readAvailableMessage();
-      if (!message) break;
-      route(*message);
+    // Lines read earlier first: the end of the output counts only after them.
+    auto routeBuffered = [this] {
+      while (process_) {
+        std::optional<JSONValue> message = process_->takeBufferedMessage();
+        if (!message) break;
+        route(*message);
+      }
+    };
+    routeBuffered();
+    if (outputReadable && process_) {
+      // One read per call: the loop polls again before the next, so what this one brought
+      // goes out first.
+      process_->readOutput();
+      routeBuffered();
     }
   } catch (const AppServerError& failure) {
     if (failure.errorCase() == AppServerError::Case::unexpectedEOF) {
@@ -362,7 +372,7 @@ JSONValue AppServerBridge::commandCatalog(bool forceReload) {
       list(Methods::kModelList.name, JSONValue::object({{"limit", 200}, {"includeHidden", false}}),
            JSONValue::object({{"data", JSONValue::Array{}}, {"nextCursor", JSONValue()}}));
   // What came with the last response is already read: its descriptor will not say so again.
-  process();
+  process(false);
   return commandCatalogBuilder_.catalog(skills, plugins, apps, models, std::move(errors));
 }
 

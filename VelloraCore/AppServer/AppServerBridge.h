@@ -119,10 +119,11 @@ class AppServerBridge {
   int outputDescriptor() const noexcept;
   // When process() must run even without output: a turn's retry window or interrupt wait.
   std::optional<Clock::TimePoint> nextDeadline() const;
-  // Handles whatever the child has written without waiting, and the deadlines that have
-  // passed; turns that end call their onEnd here. A child whose output ended fails every
-  // running turn. Never throws.
-  void process() noexcept;
+  // Handles the messages already read and the deadlines that have passed, after one read of
+  // the child's output when `outputReadable` (poll() said so: the read does not block); turns
+  // that end call their onEnd here. A child whose output ended fails every running turn.
+  // Never throws.
+  void process(bool outputReadable) noexcept;
 
   // The host's reader is gone: sends "turn/interrupt" for every running turn whose id is known
   // and closes the child's input. No callback is called afterwards.

@@ -300,9 +300,16 @@ std::optional<JSONValue> AppServerProcess::readMessage(Clock::TimePoint deadline
   return readNextMessage(deadline);
 }
 
-std::optional<JSONValue> AppServerProcess::readAvailableMessage() {
+std::optional<JSONValue> AppServerProcess::takeBufferedMessage() {
+  return takeLine();
+}
+
+void AppServerProcess::readOutput() {
   if (!process_ || !outputPipe_) throw AppServerError::notRunning();
-  return readNextMessage(clock_.now(), true);
+  std::span<char> space = lineBuffer_.prepareWrite(kReadChunkBytes);
+  std::size_t count = outputPipe_->read(space.data(), space.size());
+  if (count == 0) throw endOfOutputError();
+  lineBuffer_.commit(count);
 }
 
 int AppServerProcess::outputDescriptor() const noexcept {
@@ -325,39 +332,37 @@ void AppServerProcess::refuseServerRequest(const JSONValue& message) noexcept {
   }
 }
 
-std::optional<JSONValue> AppServerProcess::readNextMessage(std::optional<Clock::TimePoint> deadline,
-                                                           bool polling) {
+std::optional<JSONValue> AppServerProcess::takeLine() {
+  std::optional<AppServerLineBuffer::Line> line = lineBuffer_.takeLine();
+  if (!line) return std::nullopt;
+  JSONValue message = JSONValue::parse(line->text, line->capacity);
+  refuseServerRequest(message);
+  return message;
+}
+
+std::optional<JSONValue> AppServerProcess::readNextMessage(
+    std::optional<Clock::TimePoint> deadline) {
   for (;;) {
-    if (std::optional<AppServerLineBuffer::Line> line = lineBuffer_.takeLine()) {
-      JSONValue message = JSONValue::parse(line->text, line->capacity);
-      refuseServerRequest(message);
+    if (std::optional<JSONValue> message = takeLine()) {
       // A streamed piece of the answer is cheap to pass on; anything else may take its
       // handler a while (an image to encode), so what the caller holds goes out first.
       if (idleHandler_) {
-        const std::string* method = stringMember(&message, "method");
+        const std::string* method = stringMember(&*message, "method");
         if (method == nullptr || *method != CodexAppServerNotifications::kAgentMessageDelta) {
           idleHandler_();
         }
       }
       return message;
     }
-    // What the caller holds goes out before more output is read, as it would before a wait.
     if (idleHandler_) idleHandler_();
-    if (polling) {
-      if (!outputPipe_->waitReadable(0ms)) return std::nullopt;
-    } else {
-      // Past the deadline, output that is already there is still taken, never waited for.
-      if (!outputPipe_->waitReadable(0ms) &&
-          !wait_.waitReadable(outputPipe_->fileDescriptor(), deadline)) {
-        return std::nullopt;
-      }
-      // The wait may have served other work on this thread, this child's end included.
-      if (!outputPipe_) throw AppServerError::notRunning();
+    // Past the deadline, output that is already there is still taken, never waited for.
+    if (!outputPipe_->waitReadable(0ms) &&
+        !wait_.waitReadable(outputPipe_->fileDescriptor(), deadline)) {
+      return std::nullopt;
     }
-    std::span<char> space = lineBuffer_.prepareWrite(kReadChunkBytes);
-    std::size_t count = outputPipe_->read(space.data(), space.size());
-    if (count == 0) throw endOfOutputError();
-    lineBuffer_.commit(count);
+    // The wait may have served other work on this thread, this child's end included.
+    if (!outputPipe_) throw AppServerError::notRunning();
+    readOutput();
   }
 }
 

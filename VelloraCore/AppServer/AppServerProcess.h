@@ -96,9 +96,12 @@ class AppServerProcess {
   // readMessage(), giving up at `deadline` (monotonic): nothing when no whole message arrived
   // by then. Output that is already there is still taken after the deadline.
   std::optional<JSONValue> readMessage(Clock::TimePoint deadline);
-  // The next message if one has arrived, without waiting and without going through the wait:
-  // what a caller that polls the output itself uses. Throws as readMessage().
-  std::optional<JSONValue> readAvailableMessage();
+  // For a caller that polls the output itself: the next message already read, if any, without
+  // reading. Throws as readMessage() for a line that is not JSON.
+  std::optional<JSONValue> takeBufferedMessage();
+  // Reads what the output holds with one read, which blocks unless poll() said it is readable.
+  // Throws unexpectedEOF at its end, notRunning without a child, IOError.
+  void readOutput();
   // The descriptor of the child's standard output, for poll(); -1 when there is none.
   int outputDescriptor() const noexcept;
 
@@ -136,9 +139,9 @@ class AppServerProcess {
   // and one left unanswered would hold a turn, which has no time-out, for ever.
   void refuseServerRequest(const JSONValue& message) noexcept;
   // The next message, or nothing once `deadline` (if any) has passed with no complete line.
-  // `polling`: never wait, and look at the output directly rather than through the wait.
-  std::optional<JSONValue> readNextMessage(std::optional<Clock::TimePoint> deadline,
-                                           bool polling = false);
+  std::optional<JSONValue> readNextMessage(std::optional<Clock::TimePoint> deadline);
+  // The next complete line, parsed (a request from the server refused); nothing without one.
+  std::optional<JSONValue> takeLine();
   // Waits briefly for the child's exit and the rest of its standard error, then describes it.
   AppServerError endOfOutputError();
 

@@ -26,8 +26,8 @@ std::optional<std::string> runTurnToEnd(AppServerBridge& bridge,
     const std::optional<Clock::TimePoint> deadline = bridge.nextDeadline();
     if (output < 0 && !deadline) return std::string("the turn lost its child without ending");
     pollfd descriptor{output, POLLIN, 0};
-    ::poll(&descriptor, 1, pollTimeout(clock, deadline));
-    bridge.process();
+    const int ready = ::poll(&descriptor, 1, pollTimeout(clock, deadline));
+    bridge.process(ready > 0 && descriptor.revents != 0);
   }
   return failure;
 }
