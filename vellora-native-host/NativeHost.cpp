@@ -39,18 +39,6 @@ std::vector<std::string_view> splitForChrome(std::string_view text) {
 // failure of the request that waits.
 struct LeavingWait {};
 
-// Counts the waits that are under way on the thread.
-class Nesting {
- public:
-  explicit Nesting(int& depth) : depth_(depth) { ++depth_; }
-  ~Nesting() { --depth_; }
-  Nesting(const Nesting&) = delete;
-  Nesting& operator=(const Nesting&) = delete;
-
- private:
-  int& depth_;
-};
-
 // A fatal failure met during a wait, given on to the fatal path.
 class HostFailure final : public Error {
  public:
@@ -115,7 +103,6 @@ int NativeHost::run(AppServerBridge& bridge) noexcept {
 }
 
 bool NativeHost::waitReadable(int fileDescriptor, std::optional<Clock::TimePoint> deadline) {
-  Nesting nesting(depth_);
   const int output = bridge_ != nullptr ? bridge_->outputDescriptor() : -1;
   // A wait for the app-server's own output leaves its reading to the waiting request.
   const bool serveTurns = output >= 0 && output != fileDescriptor;

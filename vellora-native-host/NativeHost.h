@@ -78,7 +78,6 @@ class NativeHost final : public ReadinessWait {
   std::optional<int> gone_;
   // A fatal failure met while a request to the app-server waited, for the fatal path.
   std::optional<std::string> fatal_;
-  int depth_ = 0;
   std::deque<NativeEnvelope> deferred_;
   std::deque<std::string> toStart_;
   std::map<std::string, Session> sessions_;
