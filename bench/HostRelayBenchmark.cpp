@@ -15,6 +15,10 @@
 //    "codex.catalog" reply of the real Codex in a scratch HOME holding --skills N extra skills
 //    whose descriptions have --description-chars characters.
 //
+//  - ping during a turn: while a paced ("lockstep") turn of 2,000 deltas streams, a "ping" is
+//    written after every 100th delta; the time until its "pong" has been read (a host that
+//    reads one request at a time answers only after the turn's "chat.done");
+//
 //  - the three headline figures, each beside a reference measured in the same run ("figures",
 //    printed first): cold start (spawn, ping -> pong, close, reap) against spawning and reaping
 //    /bin/true; the 64 MiB screenshot turn against the same bytes written through a pipe into
@@ -22,7 +26,7 @@
 //    when this process reads its output directly.
 //
 //   build/release/bench/host_relay_benchmark [--real-codex PATH] [--health-runs N] [--host PATH]
-//                                            [--only figures|delta|big|health|frames]
+//                                            [--only figures|delta|ping|big|health|frames]
 //                                            [--start-runs N]
 //                                            [--skills N] [--description-chars N]
 #include <fcntl.h>
@@ -318,6 +322,62 @@ DeltaFigures deltaLatency(const std::string& host, const std::string& codex, int
   int status = 0;
   reap(child.pid, &status);
   return figures;
+}
+
+// Pings written while a paced turn streams: the time from each ping's write to its pong's
+// read. The next ping is written only once the last one was answered.
+void pingDuringTurn(const std::string& host, const std::string& codex) {
+  constexpr long kPacedDeltas = 2000;
+  Scratch scratch;
+  const std::string fifo = scratch.path() + "/ack";
+  if (::mkfifo(fifo.c_str(), 0600) != 0) die("mkfifo failed");
+  const int ack = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  if (ack < 0) die("cannot open the FIFO");
+  std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
+  environment.push_back("VELLORA_CODEX_PATH=" + codex);
+  environment.push_back("VELLORA_BENCH_PLAN=burst:100,lockstep:" + std::to_string(kPacedDeltas));
+  environment.push_back("VELLORA_BENCH_ACK_FIFO=" + fifo);
+  Child child = spawnHost(host, environment);
+  FrameReader reader(child.output);
+  writeAll(child.input, vellora::NativeMessageCodec::encodeFrame(chatTurn("warm-up")));
+  expectDone(reader.finishTurn([](const std::string&, Clock::time_point) {}));
+
+  const std::string ping =
+      vellora::NativeMessageCodec::encodeFrame(NativeEnvelope{.type = "ping", .requestId = "p"});
+  std::vector<double> latencies;
+  std::optional<Clock::time_point> pingWritten;
+  long deltas = 0;
+  bool done = false;
+  writeAll(child.input, vellora::NativeMessageCodec::encodeFrame(chatTurn("paced")));
+  while (!done || pingWritten) {
+    std::optional<FrameReader::Frame> frame = reader.next();
+    if (!frame) die("the host closed its output");
+    const std::string& type = frame->envelope.type;
+    if (type == "chat.delta") {
+      ++deltas;
+      if (deltas % 100 == 50 && !pingWritten) {
+        pingWritten = Clock::now();
+        writeAll(child.input, ping);
+      }
+      writeAll(ack, "a");
+    } else if (type == "pong") {
+      latencies.push_back(
+          std::chrono::duration<double, std::micro>(frame->readAt - *pingWritten).count());
+      pingWritten.reset();
+    } else {
+      expectDone(frame->envelope);
+      done = true;
+    }
+  }
+  std::printf(
+      "ping during a paced turn of %ld deltas: %zu pings, pong after median %.1f us, "
+      "max %.1f us\n",
+      kPacedDeltas, latencies.size(), percentile(latencies, 0.5), percentile(latencies, 1.0));
+  ::close(child.input);
+  ::close(child.output);
+  ::close(ack);
+  int status = 0;
+  reap(child.pid, &status);
 }
 
 // The reference for the burst: the app-server's own rate, its output read directly by this
@@ -743,6 +803,7 @@ int main(int argc, char** argv) {
     if (only.empty()) std::printf("\n");
   }
   if (only.empty() || only == "delta") deltaLatency(host, codex);
+  if (only.empty() || only == "ping") pingDuringTurn(host, codex);
   if (only.empty() || only == "big") {
     bigTurn(host, codex, false);
     bigTurn(host, codex, true);

@@ -1,10 +1,17 @@
 #include "vellora-native-host/NativeHost.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <string_view>
 #include <vector>
 
 #include "VelloraCore/AppServer/AppServerBridge.h"
+#include "VelloraCore/Error.h"
+#include "VelloraCore/Platform/IOError.h"
 
 namespace vellora {
 
@@ -27,35 +34,132 @@ std::vector<std::string_view> splitForChrome(std::string_view text) {
   return pieces;
 }
 
+// Thrown through the bridge's waits once the reader is gone or a request read meanwhile failed
+// fatally, to leave whatever waits at once. Not an Error: nothing on the way takes it for a
+// failure of the request that waits.
+struct LeavingWait {};
+
+// A fatal failure met during a wait, given on to the fatal path.
+class HostFailure final : public Error {
+ public:
+  explicit HostFailure(std::string description) : description_(std::move(description)) {}
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  std::string description_;
+};
+
+bool readable(const pollfd& descriptor) {
+  return descriptor.fd >= 0 && (descriptor.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL));
+}
+
+std::optional<Clock::TimePoint> earlier(std::optional<Clock::TimePoint> a,
+                                        std::optional<Clock::TimePoint> b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::min(*a, *b);
+}
+
 }  // namespace
 
-NativeHost::NativeHost(NativeMessageIO& io, AppServerBridge& bridge) : io_(io), bridge_(bridge) {
-  bridge_.setIdleHandler([this] {
-    try {
-      io_.flush();
-    } catch (const std::exception&) {
-      // As for a delta written on its own: the failed frames are dropped and the turn goes on.
-    }
-  });
-}
+NativeHost::NativeHost(NativeMessageIO& io, const Clock& clock) : io_(io), clock_(clock) {}
 
 NativeHost::~NativeHost() {
-  bridge_.setIdleHandler(nullptr);
+  if (bridge_) bridge_->setIdleHandler(nullptr);
 }
 
-int NativeHost::run() noexcept {
+int NativeHost::run(AppServerBridge& bridge) noexcept {
+  bridge_ = &bridge;
+  bridge_->setIdleHandler([this] { flushQuietly(); });
   try {
-    while (std::optional<NativeEnvelope> request = io_.readEnvelope()) {
-      handle(*request);
+    try {
+      for (;;) {
+        serveDeferred();
+        if (gone_ || fatal_) break;
+        flushQuietly();
+        if (gone_) break;
+        const int output = bridge_->outputDescriptor();
+        pollfd descriptors[2] = {{STDIN_FILENO, POLLIN, 0}, {output, POLLIN, 0}};
+        const int ready = ::poll(descriptors, 2, pollTimeout(clock_, bridge_->nextDeadline()));
+        if (ready < 0 && errno != EINTR) throw IOError("Could not wait for input", errno);
+        if (ready > 0 && readable(descriptors[0])) readRequest(false);
+        bridge_->process(ready > 0 && readable(descriptors[1]));
+      }
+    } catch (const LeavingWait&) {
     }
-    return 0;
+    // A fatal failure read during a wait may have been taken for a failed check on the way out.
+    if (fatal_) throw HostFailure(*fatal_);
+    bridge_->abandonTurns();
+    return *gone_;
   } catch (const std::exception& failure) {
     try {
       io_.writeEnvelope({.type = "error", .code = "native_host_error", .message = failure.what()});
     } catch (...) {
       // The connection is already broken; the exit status says the rest.
     }
+    bridge_->abandonTurns();
     return 1;
+  }
+}
+
+bool NativeHost::waitReadable(int fileDescriptor, std::optional<Clock::TimePoint> deadline) {
+  const int output = bridge_ != nullptr ? bridge_->outputDescriptor() : -1;
+  // A wait for the app-server's own output leaves its reading to the waiting request.
+  const bool serveTurns = output >= 0 && output != fileDescriptor;
+  for (;;) {
+    if (gone_ || fatal_) throw LeavingWait{};
+    flushQuietly();
+    if (gone_) throw LeavingWait{};
+    pollfd descriptors[3] = {{fileDescriptor, POLLIN, 0},
+                             {inputOpen_ ? STDIN_FILENO : -1, POLLIN, 0},
+                             {serveTurns ? output : -1, POLLIN, 0}};
+    std::optional<Clock::TimePoint> until = deadline;
+    if (serveTurns) until = earlier(until, bridge_->nextDeadline());
+    const int ready = ::poll(descriptors, 3, pollTimeout(clock_, until));
+    if (ready < 0 && errno != EINTR) return true;  // the read reports the error
+    if (ready > 0 && readable(descriptors[1])) {
+      try {
+        readRequest(true);
+      } catch (const std::exception& failure) {
+        // A bad frame, or a reply that cannot be written: fatal, not a failure of the request
+        // that waits.
+        fatal_ = failure.what();
+        throw LeavingWait{};
+      }
+    }
+    if (serveTurns) bridge_->process(ready > 0 && readable(descriptors[2]));
+    if (ready > 0 && readable(descriptors[0])) return true;
+    if (deadline && !(clock_.now() < *deadline)) return false;
+  }
+}
+
+void NativeHost::readRequest(bool nested) {
+  std::optional<NativeEnvelope> request = io_.readEnvelope();
+  if (!request) {
+    inputOpen_ = false;
+    gone_ = 0;
+    if (nested) throw LeavingWait{};
+    return;
+  }
+  if (request->type == "ping" || request->type == "chat.cancel" || request->type == "chat.turn" ||
+      !nested) {
+    handle(*request);
+  } else {
+    deferred_.push_back(std::move(*request));
+  }
+}
+
+void NativeHost::serveDeferred() {
+  while (!gone_ && !fatal_ && (!deferred_.empty() || !toStart_.empty())) {
+    if (!deferred_.empty()) {
+      NativeEnvelope request = std::move(deferred_.front());
+      deferred_.pop_front();
+      handle(request);
+    } else {
+      std::string sessionID = std::move(toStart_.front());
+      toStart_.pop_front();
+      startTurn(sessionID);
+    }
   }
 }
 
@@ -69,8 +173,10 @@ void NativeHost::handle(const NativeEnvelope& request) {
     return;
   }
   if (request.type == "health") {
-    io_.writeEnvelope(
-        {.type = "health", .requestId = request.requestId, .ok = true, .status = bridge_.health()});
+    io_.writeEnvelope({.type = "health",
+                       .requestId = request.requestId,
+                       .ok = true,
+                       .status = bridge_->health()});
     return;
   }
   if (request.type == "codex.catalog") {
@@ -81,6 +187,10 @@ void NativeHost::handle(const NativeEnvelope& request) {
     handleChatTurn(request);
     return;
   }
+  if (request.type == "chat.cancel") {
+    handleCancel(request);
+    return;
+  }
   io_.writeEnvelope({.type = "error",
                      .requestId = request.requestId,
                      .code = "unsupported_message",
@@ -89,7 +199,7 @@ void NativeHost::handle(const NativeEnvelope& request) {
 
 void NativeHost::handleCatalog(const NativeEnvelope& request) {
   try {
-    JSONValue catalog = bridge_.commandCatalog(false);
+    JSONValue catalog = bridge_->commandCatalog(false);
     io_.writeEnvelope({.type = "codex.catalog",
                        .requestId = request.requestId,
                        .ok = true,
@@ -111,44 +221,140 @@ void NativeHost::handleChatTurn(const NativeEnvelope& request) {
                        .message = "chat.turn requires sessionId and prompt."});
     return;
   }
-  // The turn's own messages are written as they come (deltas that arrived together in one
-  // write); a failed write of them is dropped and the turn goes on, so that its end is still
-  // reported.
-  const auto onDelta = [&](const std::string& delta) {
-    // Chrome refuses messages over 1 MiB: a long piece of text goes out in several deltas,
-    // which the extension joins back together.
-    for (std::string_view piece : splitForChrome(delta)) {
-      try {
-        io_.queueEnvelope({.type = "chat.delta",
-                           .requestId = request.requestId,
-                           .sessionId = request.sessionId,
-                           .delta = std::string(piece)});
-      } catch (const std::exception&) {
-      }
-    }
-  };
-  const auto onAttachment = [&](const JSONValue& attachment) {
-    try {
-      io_.writeEnvelope({.type = "chat.attachment",
-                         .requestId = request.requestId,
-                         .sessionId = request.sessionId,
-                         .attachment = attachment});
-    } catch (const std::exception&) {
-    }
-  };
-  try {
-    bridge_.sendTurn(*request.sessionId, *request.prompt,
-                     request.context ? &*request.context : nullptr,
-                     request.commands ? &*request.commands : nullptr, request.model,
-                     request.reasoningEffort, onDelta, onAttachment);
-    io_.writeEnvelope(
-        {.type = "chat.done", .requestId = request.requestId, .sessionId = request.sessionId});
-  } catch (const std::exception& failure) {
-    // A failure to write this one is fatal: it escapes to run().
+  // One session's turns run in order: a turn waits for the one before it to end.
+  Session& session = sessions_[*request.sessionId];
+  if (session.running) {
+    session.waiting.push_back(request);
+    return;
+  }
+  session.running = std::make_unique<NativeEnvelope>(request);
+  toStart_.push_back(*request.sessionId);
+}
+
+void NativeHost::handleCancel(const NativeEnvelope& request) {
+  if (!request.sessionId) {
     io_.writeEnvelope({.type = "error",
                        .requestId = request.requestId,
-                       .code = "chat_turn_failed",
-                       .message = failure.what()});
+                       .code = "invalid_chat_cancel",
+                       .message = "Chat cancel requires sessionId."});
+    return;
+  }
+  auto found = sessions_.find(*request.sessionId);
+  if (found != sessions_.end()) {
+    // The turns still waiting are dropped, each ended as such.
+    std::deque<NativeEnvelope> dropped = std::move(found->second.waiting);
+    found->second.waiting.clear();
+    for (const NativeEnvelope& turn : dropped) {
+      io_.writeEnvelope(
+          {.type = "chat.done", .requestId = turn.requestId, .sessionId = turn.sessionId});
+    }
+    if (found->second.running) {
+      // Answered after the turn's own end. A turn not yet handed to the bridge is stopped as
+      // soon as it is.
+      found->second.cancels.push_back(request.requestId);
+      bridge_->cancelTurn(*request.sessionId);
+      return;
+    }
+  }
+  io_.writeEnvelope(
+      {.type = "chat.cancelled", .requestId = request.requestId, .sessionId = request.sessionId});
+}
+
+void NativeHost::startTurn(const std::string& sessionID) {
+  Session& session = sessions_[sessionID];
+  const NativeEnvelope& request = *session.running;
+  const std::optional<std::string> requestID = request.requestId;
+  // The turn's own messages are written as they come (deltas that arrived together in one
+  // write); a failed write of them does not end the turn, but a reader that is gone ends the
+  // host.
+  AppServerBridge::TurnRequest turn{
+      .sessionID = sessionID,
+      .prompt = *request.prompt,
+      .context = request.context ? &*request.context : nullptr,
+      .commands = request.commands ? &*request.commands : nullptr,
+      .model = request.model,
+      .reasoningEffort = request.reasoningEffort,
+      .onDelta =
+          [this, requestID, sessionID](const std::string& delta) {
+            // Chrome refuses messages over 1 MiB: a long piece of text goes out in several
+            // deltas, which the extension joins back together.
+            for (std::string_view piece : splitForChrome(delta)) {
+              queueQuietly({.type = "chat.delta",
+                            .requestId = requestID,
+                            .sessionId = sessionID,
+                            .delta = std::string(piece)});
+            }
+          },
+      .onAttachment =
+          [this, requestID, sessionID](const JSONValue& attachment) {
+            writeQuietly({.type = "chat.attachment",
+                          .requestId = requestID,
+                          .sessionId = sessionID,
+                          .attachment = attachment});
+          },
+      .onEnd = [this, sessionID](
+                   const std::optional<std::string>& failure) { turnEnded(sessionID, failure); }};
+  const bool cancelled = !session.cancels.empty();
+  try {
+    bridge_->sendTurn(std::move(turn));
+  } catch (const std::exception& failure) {
+    turnEnded(sessionID, std::string(failure.what()));
+    return;
+  }
+  // A cancel read before the bridge knew the turn is passed on now that Codex has its id.
+  if (cancelled) bridge_->cancelTurn(sessionID);
+}
+
+void NativeHost::turnEnded(const std::string& sessionID,
+                           const std::optional<std::string>& failure) noexcept {
+  auto found = sessions_.find(sessionID);
+  if (found == sessions_.end() || !found->second.running) return;
+  Session& session = found->second;
+  const std::unique_ptr<NativeEnvelope> request = std::move(session.running);
+  if (!failure) {
+    writeQuietly(
+        {.type = "chat.done", .requestId = request->requestId, .sessionId = request->sessionId});
+  } else {
+    writeQuietly({.type = "error",
+                  .requestId = request->requestId,
+                  .code = "chat_turn_failed",
+                  .message = *failure});
+  }
+  for (const std::optional<std::string>& cancel : session.cancels) {
+    writeQuietly({.type = "chat.cancelled", .requestId = cancel, .sessionId = sessionID});
+  }
+  session.cancels.clear();
+  if (!session.waiting.empty()) {
+    session.running = std::make_unique<NativeEnvelope>(std::move(session.waiting.front()));
+    session.waiting.pop_front();
+    toStart_.push_back(sessionID);
+  }
+}
+
+void NativeHost::writeQuietly(const NativeEnvelope& envelope) noexcept {
+  try {
+    io_.writeEnvelope(envelope);
+  } catch (const IOError&) {
+    gone_ = 1;
+  } catch (const std::exception&) {
+    // A frame past Chrome's limit is dropped; the turn goes on.
+  }
+}
+
+void NativeHost::queueQuietly(const NativeEnvelope& envelope) noexcept {
+  try {
+    io_.queueEnvelope(envelope);
+  } catch (const std::exception&) {
+    // A frame past Chrome's limit is dropped; the turn goes on.
+  }
+}
+
+void NativeHost::flushQuietly() noexcept {
+  try {
+    io_.flush();
+  } catch (const IOError&) {
+    gone_ = 1;
+  } catch (const std::exception&) {
   }
 }
 

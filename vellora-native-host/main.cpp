@@ -29,14 +29,20 @@ int main() {
   const std::unique_ptr<vellora::FileSystem> fileSystem = vellora::makePosixFileSystem();
   const std::unique_ptr<vellora::ProcessLauncher> launcher = vellora::makePosixProcessLauncher();
   const vellora::SteadyClock clock;
-  vellora::AppServerBridge bridge(
-      vellora::AppPaths::platformLayout(home, environment),
-      vellora::CodexLocator(*fileSystem, environment, home,
-                            vellora::CodexLocator::loginShellResolver(*launcher)),
-      vellora::CodexAuthDetector::forHomeDirectory(home, *fileSystem),
-      vellora::CodexAppServerConfiguration(environment), *fileSystem, *launcher, clock, environment,
-      home);
-
-  vellora::NativeHost host(io, bridge);
-  return host.run();
+  vellora::NativeHost host(io, clock);
+  vellora::AppServerBridge bridge({
+      .paths = vellora::AppPaths::platformLayout(home, environment),
+      .locator = vellora::CodexLocator(*fileSystem, environment, home,
+                                       vellora::CodexLocator::loginShellResolver(*launcher, &host)),
+      .authDetector = vellora::CodexAuthDetector::forHomeDirectory(home, *fileSystem),
+      .configuration = vellora::CodexAppServerConfiguration(environment),
+      .fileSystem = *fileSystem,
+      .launcher = *launcher,
+      .clock = clock,
+      // While the app-server is awaited, the host goes on reading its requests.
+      .wait = host,
+      .environment = environment,
+      .homeDirectory = home,
+  });
+  return host.run(bridge);
 }

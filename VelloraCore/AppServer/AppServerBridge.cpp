@@ -1,5 +1,6 @@
 #include "VelloraCore/AppServer/AppServerBridge.h"
 
+#include <cassert>
 #include <chrono>
 #include <set>
 #include <vector>
@@ -13,177 +14,31 @@
 
 namespace vellora {
 
-namespace {
-
-namespace Notifications = CodexAppServerNotifications;
-
-bool textEquals(const std::string* text, std::string_view expected) {
-  return text != nullptr && *text == expected;
-}
-
-// The id of the turn a notification belongs to: params.turnId (deltas, items, errors) or
-// params.turn.id ("turn/completed").
-const std::string* notificationTurnID(const JSONValue* params) {
-  if (const std::string* id = stringMember(params, "turnId")) return id;
-  return stringMember(params != nullptr ? params->subscript("turn") : nullptr, "id");
-}
-
-}  // namespace
-
-// One running turn: it judges every message read from the moment "turn/start" is written.
-// Messages that arrive before the "turn/start" response are held and judged once the turn's id
-// is known, so that a stale turn's completion or error (which names another turn id) never
-// ends this one.
-class AppServerBridge::Turn {
- public:
-  Turn(std::string threadID, const DeltaHandler& onDelta, const AttachmentHandler& onAttachment,
-       const GeneratedImageAttachmentBuilder& images, const Clock& clock)
-      : threadID_(std::move(threadID)),
-        onDelta_(onDelta),
-        onAttachment_(onAttachment),
-        images_(images),
-        clock_(clock) {}
-
-  const std::string& threadID() const { return threadID_; }
-  const std::optional<std::string>& turnID() const { return turnID_; }
-  bool ended() const { return ended_; }
-  // Ended by an "error" notification while Codex has not yet reported the turn's completion.
-  bool awaitingCompletion() const { return ended_ && !completed_; }
-  // The failure that ended the turn, if it failed.
-  const std::optional<AppServerError>& failure() const { return failure_; }
-  // The last "willRetry" error notice, for the failure of an interrupted turn.
-  const std::optional<JSONValue>& lastRetryNotice() const { return lastRetryNotice_; }
-  // When an open retry window runs out.
-  std::optional<Clock::TimePoint> retryDeadline(Seconds window) const {
-    if (!retryWindowOpenedAt_) return std::nullopt;
-    return *retryWindowOpenedAt_ + std::chrono::duration_cast<Clock::TimePoint::duration>(window);
-  }
-
-  // A message read before the "turn/start" response.
-  void hold(const JSONValue& message) { held_.push_back(message); }
-
-  // The "turn/start" response arrived: judge what was held, in arrival order.
-  void started(const JSONValue& result) {
-    if (const std::string* id = stringMember(result.subscript("turn"), "id")) turnID_ = *id;
-    std::vector<JSONValue> held = std::move(held_);
-    held_.clear();
-    for (const JSONValue& message : held) handle(message);
-  }
-
-  void handle(const JSONValue& message) {
-    const std::string* method = stringMember(&message, "method");
-    const JSONValue* params = message.subscript("params");
-    if (method == nullptr) return;
-    // After a turn has ended only its completion still matters.
-    if (ended_ && *method != Notifications::kTurnCompleted) return;
-
-    // A notification that names another turn of this thread belongs to a turn that is over.
-    const std::string* turnID = notificationTurnID(params);
-    const bool otherTurn = turnID_ && turnID != nullptr && *turnID != *turnID_;
-    const bool thisThread = textEquals(stringMember(params, "threadId"), threadID_);
-
-    // Whatever this turn reports besides an error (deltas, reasoning, items starting or
-    // completing) shows that Codex is working again.
-    if (thisThread && !otherTurn && *method != Notifications::kError) progressed();
-
-    if (*method == Notifications::kAgentMessageDelta) {
-      const std::string* delta = stringMember(params, "delta");
-      if (!otherTurn && thisThread && delta != nullptr) onDelta_(*delta);
-    }
-    // Every message, streamed text included, may name a generated image; a delta's text goes
-    // out before the images it names.
-    deliverAttachments(message);
-
-    if (*method == Notifications::kTurnCompleted) {
-      if (otherTurn || !thisThread) return;
-      completed_ = true;
-      // A turn that an error ended keeps that error as its failure.
-      if (ended_) return;
-      ended_ = true;
-      const JSONValue* turn = params->subscript("turn");
-      if (textEquals(stringMember(turn, "status"), "failed")) {
-        failure_ = failedTurnError(turn);
-      }
-    } else if (*method == Notifications::kError) {
-      if (otherTurn) return;
-      const JSONValue* willRetry = params != nullptr ? params->subscript("willRetry") : nullptr;
-      if (willRetry != nullptr && willRetry->boolValue() == true) {
-        // Codex retries the model itself and goes on with the same turn.
-        lastRetryNotice_ = message;
-        if (!retryWindowOpenedAt_) retryWindowOpenedAt_ = clock_.now();
-        return;
-      }
-      ended_ = true;
-      failure_ = AppServerError::server(message);
-    }
-  }
-
- private:
-  void progressed() { retryWindowOpenedAt_.reset(); }
-
-  void deliverAttachments(const JSONValue& message) {
-    for (JSONValue& attachment :
-         images_.attachments(message, threadID_, std::chrono::system_clock::now())) {
-      std::string key;
-      if (const std::string* path = stringMember(&attachment, "filePath")) {
-        key = *path;
-      } else if (const std::string* id = stringMember(&attachment, "id")) {
-        key = *id;
-      } else {
-        key = newRandomUUIDText();  // never taken for a repeat
-      }
-      if (!attachmentKeys_.insert(key).second) continue;
-      onAttachment_(attachment);
-    }
-  }
-
-  // A turn that Codex reports as failed, described by its own error message. Without one the
-  // user reads that the turn failed, never a bare JSON value.
-  static AppServerError failedTurnError(const JSONValue* turn) {
-    const JSONValue* error = turn != nullptr ? turn->subscript("error") : nullptr;
-    const std::string* message = stringMember(error, "message");
-    if (message == nullptr && error != nullptr) message = error->stringValue();
-    if (message != nullptr && !message->empty()) {
-      return AppServerError::server(JSONValue::object({{"message", *message}}));
-    }
-    if (error != nullptr && error->objectValue() != nullptr) return AppServerError::server(*error);
-    return AppServerError::server(JSONValue::object({{"message", "the turn failed"}}));
-  }
-
-  const std::string threadID_;
-  const DeltaHandler& onDelta_;
-  const AttachmentHandler& onAttachment_;
-  const GeneratedImageAttachmentBuilder& images_;
-  const Clock& clock_;
-
-  std::optional<std::string> turnID_;
-  std::vector<JSONValue> held_;
-  std::set<std::string> attachmentKeys_;
-  bool ended_ = false;
-  bool completed_ = false;
-  std::optional<AppServerError> failure_;
-  std::optional<JSONValue> lastRetryNotice_;
-  std::optional<Clock::TimePoint> retryWindowOpenedAt_;
+struct AppServerBridge::RunningTurn {
+  TurnRequest request;
+  // Once the session's thread is known.
+  std::optional<TurnJudgement> judgement;
+  // Codex answered "turn/start": the turn's messages are judged as they come.
+  bool running = false;
+  bool cancelRequested = false;
+  std::set<std::string> attachmentKeys;
 };
 
-AppServerBridge::AppServerBridge(AppPaths paths, CodexLocator locator,
-                                 CodexAuthDetector authDetector,
-                                 CodexAppServerConfiguration configuration, FileSystem& fileSystem,
-                                 ProcessLauncher& launcher, const Clock& clock,
-                                 Environment environment, std::string homeDirectory, Timing timing)
-    : paths_(std::move(paths)),
-      locator_(std::move(locator)),
-      authDetector_(std::move(authDetector)),
-      configuration_(std::move(configuration)),
-      fileSystem_(fileSystem),
-      launcher_(launcher),
-      clock_(clock),
-      environment_(std::move(environment)),
-      homeDirectory_(std::move(homeDirectory)),
-      timing_(timing),
-      turnInputBuilder_(fileSystem, kMaxSkillInstructionCharacters,
+AppServerBridge::AppServerBridge(Collaborators c)
+    : paths_(std::move(c.paths)),
+      locator_(std::move(c.locator)),
+      authDetector_(std::move(c.authDetector)),
+      configuration_(std::move(c.configuration)),
+      fileSystem_(c.fileSystem),
+      launcher_(c.launcher),
+      clock_(c.clock),
+      wait_(c.wait),
+      environment_(std::move(c.environment)),
+      homeDirectory_(std::move(c.homeDirectory)),
+      timing_(c.timing),
+      turnInputBuilder_(fileSystem_, kMaxSkillInstructionCharacters,
                         CodexTurnInputBuilder::defaultAllowedSkillRoots(homeDirectory_)),
-      generatedImageAttachmentBuilder_(fileSystem, kMaxDataURLBytes) {}
+      generatedImageAttachmentBuilder_(fileSystem_, kMaxDataURLBytes) {}
 
 AppServerBridge::~AppServerBridge() {
   // The host is ending: the child sees its input close and ends on its own.
@@ -192,14 +47,20 @@ AppServerBridge::~AppServerBridge() {
 
 void AppServerBridge::ensureStarted() {
   if (process_ && process_->isRunning()) return;
+  if (process_) {
+    // The turns of a child that ended take what it wrote last before it is replaced; any still
+    // running then have lost their child.
+    process(false);
+    if (process_) failRunningTurns(AppServerError::notRunning().what());
+  }
   std::optional<std::string> codex = locator_.locate();
   if (!codex) throw AppServerBridgeError(AppServerBridgeError::Case::codexNotFound);
   paths_.ensureApplicationDirectories(fileSystem_);
   // Messages outside a running turn concern nobody: a delta read then belongs to no turn of
-  // ours and must never be relabelled as one.
+  // ours and must never be relabelled as one. The others go to their turn by thread.
   auto process = std::make_unique<AppServerProcess>(
-      *codex, paths_.workspaceDirectory(), [](const JSONValue&) {}, launcher_, clock_, environment_,
-      homeDirectory_);
+      *codex, paths_.workspaceDirectory(), [this](const JSONValue& message) { route(message); },
+      launcher_, clock_, environment_, homeDirectory_, &wait_);
   process->setIdleHandler(idleHandler_);
   process->start(fileSystem_);
   process_ = std::move(process);
@@ -213,13 +74,34 @@ void AppServerBridge::setIdleHandler(AppServerProcess::IdleHandler handler) {
   if (process_) process_->setIdleHandler(idleHandler_);
 }
 
-void AppServerBridge::releaseChildIfOutputEnded(const AppServerError& failure) noexcept {
+void AppServerBridge::childFailed(const AppServerError& failure) noexcept {
   // A child whose output has ended can answer nothing more, even while it still runs (it may
   // have closed its standard output and hung): without this, every later request would read the
   // same end of output for as long as the host lives.
   if (failure.errorCase() != AppServerError::Case::unexpectedEOF) return;
   process_.reset();
   initialized_ = false;
+  failRunningTurns(failure.what());
+}
+
+void AppServerBridge::failRunningTurns(const std::string& failure) noexcept {
+  // Turns still being started fail through their own request.
+  std::vector<std::unique_ptr<RunningTurn>> failed;
+  for (auto it = turns_.begin(); it != turns_.end();) {
+    if (it->second->running) {
+      failed.push_back(std::move(it->second));
+      it = turns_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const auto& turn : failed) {
+    try {
+      turn->request.onEnd(failure);
+    } catch (...) {
+      // The host's callbacks do not throw.
+    }
+  }
 }
 
 void AppServerBridge::initializeIfNeeded() {
@@ -265,21 +147,22 @@ std::string AppServerBridge::threadFor(const std::string& sessionID) {
   return *threadID;
 }
 
-void AppServerBridge::sendTurn(const std::string& sessionID, const std::string& prompt,
-                               const JSONValue* context, const JSONValue* commands,
-                               const std::optional<std::string>& /*model*/,
-                               const std::optional<std::string>& /*reasoningEffort*/,
-                               const DeltaHandler& onDelta, const AttachmentHandler& onAttachment) {
+void AppServerBridge::sendTurn(TurnRequest request) {
+  const std::string sessionID = request.sessionID;
+  assert(!turns_.contains(sessionID));
+  RunningTurn& turn = *turns_.emplace(sessionID, std::make_unique<RunningTurn>()).first->second;
+  turn.request = std::move(request);
   try {
     ensureStarted();
     initializeIfNeeded();
-    Turn turn(threadFor(sessionID), onDelta, onAttachment, generatedImageAttachmentBuilder_,
-              clock_);
+    turn.judgement.emplace(threadFor(sessionID), timing_.retryWindow, timing_.interruptWait);
+    if (turn.cancelRequested) turn.judgement->cancel(clock_.now());
 
     // The input, which holds the whole page context, is moved into place rather than copied.
     JSONValue::Object params;
-    params.emplace("threadId", turn.threadID());
-    params.emplace("input", turnInputBuilder_.input(prompt, context, commands));
+    params.emplace("threadId", turn.judgement->threadID());
+    params.emplace("input", turnInputBuilder_.input(turn.request.prompt, turn.request.context,
+                                                    turn.request.commands));
     params.emplace("approvalPolicy", "never");
     params.emplace("sandboxPolicy",
                    JSONValue::object({{"type", "readOnly"},
@@ -287,74 +170,165 @@ void AppServerBridge::sendTurn(const std::string& sessionID, const std::string& 
                                       {"networkAccess", false}}));
     params.emplace("model", configuration_.model);
 
-    // From here on every message read belongs to this turn's judgement, also those that arrive
-    // before the response to "turn/start".
+    // From here on every message of the thread belongs to this turn's judgement, also those
+    // that arrive before the response to "turn/start" (held until the turn's id is known).
+    if (!process_) throw AppServerError::notRunning();
     const JSONValue result =
-        process_->request(CodexAppServerMethods::kTurnStart, JSONValue(std::move(params)),
-                          [&turn](const JSONValue& message) { turn.hold(message); });
-    turn.started(result);
-    runTurn(turn);
+        process_->request(CodexAppServerMethods::kTurnStart, JSONValue(std::move(params)));
+    turn.running = true;
+    for (const JSONValue& held : turn.judgement->started(result)) judge(turn, held);
+    if (turn.judgement->interruptDue() && !turn.judgement->finished()) sendInterrupt(turn);
   } catch (const AppServerError& failure) {
-    releaseChildIfOutputEnded(failure);
+    turns_.erase(sessionID);
+    childFailed(failure);
+    throw;
+  } catch (...) {
+    turns_.erase(sessionID);
     throw;
   }
+  turn.request.context = nullptr;
+  turn.request.commands = nullptr;
+  // What came with the response is already read: its descriptor will not say so again.
+  process(false);
 }
 
-void AppServerBridge::runTurn(Turn& turn) {
-  while (!turn.ended()) {
-    if (!process_) throw AppServerError::notRunning();
-    const std::optional<Clock::TimePoint> retryDeadline = turn.retryDeadline(timing_.retryWindow);
-    std::optional<JSONValue> message =
-        retryDeadline ? process_->readMessage(*retryDeadline) : process_->readMessage();
-    if (message) {
-      turn.handle(*message);
-      continue;
-    }
-
-    // Codex has been retrying without progress for the whole window: stop the turn, give it a
-    // moment to report its end, and fail with what Codex last said.
-    const Clock::TimePoint giveUpAt =
-        clock_.now() +
-        std::chrono::duration_cast<Clock::TimePoint::duration>(timing_.interruptWait);
-    try {
-      JSONValue params = JSONValue::object({{"threadId", turn.threadID()}});
-      if (turn.turnID()) (*params.objectValue())["turnId"] = *turn.turnID();
-      process_->request(CodexAppServerMethods::kTurnInterrupt.name, params, timing_.interruptWait,
-                        [&turn](const JSONValue& late) { turn.handle(late); });
-      while (!turn.ended()) {
-        std::optional<JSONValue> late = process_->readMessage(giveUpAt);
-        if (!late) break;
-        turn.handle(*late);
-      }
-    } catch (const AppServerError& failure) {
-      // The turn fails with the retry notice either way.
-      releaseChildIfOutputEnded(failure);
-    } catch (const Error&) {
-      // A child whose input is gone or that wrote a bad line: the retry notice still says best
-      // why the turn failed; the next call finds out about the child.
-    }
-    throw AppServerError::server(*turn.lastRetryNotice());
+bool AppServerBridge::cancelTurn(const std::string& sessionID) {
+  auto found = turns_.find(sessionID);
+  if (found == turns_.end()) return false;
+  RunningTurn& turn = *found->second;
+  turn.cancelRequested = true;
+  // Before its thread is known, sendTurn() passes the cancel on.
+  if (turn.judgement && turn.judgement->cancel(clock_.now()) == TurnJudgement::Action::interrupt) {
+    sendInterrupt(turn);
   }
-  if (turn.awaitingCompletion()) awaitCompletion(turn);
-  if (turn.failure()) throw *turn.failure();
+  return true;
 }
 
-void AppServerBridge::awaitCompletion(Turn& turn) noexcept {
-  // Codex reports a failed turn's completion right after its error, but until it has, the turn
-  // still runs there: a "turn/start" for the same thread would join it and take its failure.
-  const Clock::TimePoint giveUpAt =
-      clock_.now() + std::chrono::duration_cast<Clock::TimePoint::duration>(timing_.interruptWait);
+void AppServerBridge::sendInterrupt(RunningTurn& turn) noexcept {
   try {
-    while (turn.awaitingCompletion() && process_) {
-      std::optional<JSONValue> late = process_->readMessage(giveUpAt);
-      if (!late) break;
-      turn.handle(*late);
+    JSONValue params = JSONValue::object({{"threadId", turn.judgement->threadID()}});
+    if (turn.judgement->turnID()) (*params.objectValue())["turnId"] = *turn.judgement->turnID();
+    // Its response is an ordinary message; only the turn's completion is awaited.
+    if (process_) process_->sendRequest(CodexAppServerMethods::kTurnInterrupt.name, params);
+  } catch (...) {
+    // A child whose input is gone: the interrupt wait ends the turn all the same.
+  }
+  turn.judgement->interruptSent(clock_.now());
+}
+
+void AppServerBridge::route(const JSONValue& message) {
+  const std::string* thread = stringMember(message.subscript("params"), "threadId");
+  for (auto& [session, turn] : turns_) {
+    if (!turn->judgement) continue;
+    if (thread != nullptr && *thread != turn->judgement->threadID()) continue;
+    judge(*turn, message);
+  }
+  // A turn that ended while another request waits says so at once.
+  endFinishedTurns();
+}
+
+void AppServerBridge::judge(RunningTurn& turn, const JSONValue& message) {
+  const TurnJudgement::Verdict verdict = turn.judgement->judge(message, clock_.now());
+  if (verdict.delta != nullptr) turn.request.onDelta(*verdict.delta);
+  if (!verdict.mayCarryImages) return;
+  // A delta's text goes out before the images it names.
+  for (JSONValue& attachment : generatedImageAttachmentBuilder_.attachments(
+           message, turn.judgement->threadID(), std::chrono::system_clock::now())) {
+    std::string key;
+    if (const std::string* path = stringMember(&attachment, "filePath")) {
+      key = *path;
+    } else if (const std::string* id = stringMember(&attachment, "id")) {
+      key = *id;
+    } else {
+      key = newRandomUUIDText();  // never taken for a repeat
+    }
+    if (!turn.attachmentKeys.insert(key).second) continue;
+    turn.request.onAttachment(attachment);
+  }
+}
+
+int AppServerBridge::outputDescriptor() const noexcept {
+  return process_ ? process_->outputDescriptor() : -1;
+}
+
+std::optional<Clock::TimePoint> AppServerBridge::nextDeadline() const {
+  std::optional<Clock::TimePoint> next;
+  for (const auto& [session, turn] : turns_) {
+    if (!turn->running) continue;
+    if (std::optional<Clock::TimePoint> due = turn->judgement->deadline()) {
+      if (!next || *due < *next) next = due;
+    }
+  }
+  return next;
+}
+
+void AppServerBridge::process(bool outputReadable) noexcept {
+  try {
+    // Lines read earlier first: the end of the output counts only after them.
+    auto routeBuffered = [this] {
+      while (process_) {
+        std::optional<JSONValue> message = process_->takeBufferedMessage();
+        if (!message) break;
+        route(*message);
+      }
+    };
+    routeBuffered();
+    if (outputReadable && process_) {
+      // One read per call: the loop polls again before the next, so what this one brought
+      // goes out first.
+      process_->readOutput();
+      routeBuffered();
     }
   } catch (const AppServerError& failure) {
-    releaseChildIfOutputEnded(failure);
-  } catch (const std::exception&) {
-    // The turn fails with its error either way; the next call finds out about the child.
+    if (failure.errorCase() == AppServerError::Case::unexpectedEOF) {
+      childFailed(failure);
+    } else {
+      failRunningTurns(failure.what());
+    }
+  } catch (const std::exception& failure) {
+    // A line that is not JSON: the turns cannot know what they missed.
+    failRunningTurns(failure.what());
   }
+  const Clock::TimePoint now = clock_.now();
+  for (auto& [session, turn] : turns_) {
+    if (!turn->running) continue;
+    if (turn->judgement->deadlinePassed(now) == TurnJudgement::Action::interrupt) {
+      sendInterrupt(*turn);
+    }
+  }
+  try {
+    endFinishedTurns();
+  } catch (...) {
+    // The host's callbacks do not throw.
+  }
+}
+
+void AppServerBridge::endFinishedTurns() {
+  std::vector<std::unique_ptr<RunningTurn>> finished;
+  for (auto it = turns_.begin(); it != turns_.end();) {
+    if (it->second->running && it->second->judgement->finished()) {
+      finished.push_back(std::move(it->second));
+      it = turns_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const auto& turn : finished) {
+    const std::optional<AppServerError>& failure = turn->judgement->failure();
+    turn->request.onEnd(failure ? std::optional<std::string>(failure->what()) : std::nullopt);
+  }
+}
+
+void AppServerBridge::abandonTurns() noexcept {
+  for (auto& [session, turn] : turns_) {
+    if (turn->judgement && turn->judgement->turnID() && !turn->judgement->finished()) {
+      sendInterrupt(*turn);
+    }
+  }
+  turns_.clear();
+  if (process_) process_->detach();
+  process_.reset();
+  initialized_ = false;
 }
 
 JSONValue AppServerBridge::commandCatalog(bool forceReload) {
@@ -362,7 +336,7 @@ JSONValue AppServerBridge::commandCatalog(bool forceReload) {
     ensureStarted();
     initializeIfNeeded();
   } catch (const AppServerError& failure) {
-    releaseChildIfOutputEnded(failure);
+    childFailed(failure);
     throw;
   }
   if (!process_) throw AppServerError::notRunning();
@@ -376,7 +350,7 @@ JSONValue AppServerBridge::commandCatalog(bool forceReload) {
       return process_->request(method, params, timing_.listTimeout);
     } catch (const std::exception& failure) {
       if (const auto* error = dynamic_cast<const AppServerError*>(&failure)) {
-        releaseChildIfOutputEnded(*error);
+        childFailed(*error);
       }
       errors.push_back(
           JSONValue::object({{"method", JSONValue(method)}, {"message", failure.what()}}));
@@ -397,6 +371,8 @@ JSONValue AppServerBridge::commandCatalog(bool forceReload) {
   JSONValue models =
       list(Methods::kModelList.name, JSONValue::object({{"limit", 200}, {"includeHidden", false}}),
            JSONValue::object({{"data", JSONValue::Array{}}, {"nextCursor", JSONValue()}}));
+  // What came with the last response is already read: its descriptor will not say so again.
+  process(false);
   return commandCatalogBuilder_.catalog(skills, plugins, apps, models, std::move(errors));
 }
 
@@ -406,10 +382,12 @@ CompanionHealth AppServerBridge::health() noexcept {
   if (process_ && process_->isRunning()) {
     appServer = HealthState::ready;
   } else if (codex) {
-    appServer = CodexAppServerAvailability::probe(*codex, timing_.probeTimeout, launcher_,
-                                                  fileSystem_, environment_, homeDirectory_)
-                    ? HealthState::ready
-                    : HealthState::error;
+    // Awaited through the wait: running turns go on streaming meanwhile.
+    appServer =
+        CodexAppServerAvailability::probe(*codex, timing_.probeTimeout, launcher_, fileSystem_,
+                                          environment_, homeDirectory_, &wait_, &clock_)
+            ? HealthState::ready
+            : HealthState::error;
   }
   return CompanionHealth{
       .companion = HealthState::ready,

@@ -10,6 +10,7 @@
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "VelloraCore/Platform/RandomUUID.h"
+#include "VelloraCore/Platform/ReadinessWait.h"
 #include "VelloraCore/Platform/UTF8Text.h"
 
 namespace vellora {
@@ -130,14 +131,16 @@ std::optional<std::string> AppServerProcess::StderrCapture::text() {
 AppServerProcess::AppServerProcess(std::string codexPath, std::string workspaceDirectory,
                                    OutputHandler outputHandler, ProcessLauncher& launcher,
                                    const Clock& clock, Environment environment,
-                                   std::string homeDirectory)
+                                   std::string homeDirectory, ReadinessWait* wait)
     : codexPath_(std::move(codexPath)),
       workspaceDirectory_(std::move(workspaceDirectory)),
       outputHandler_(std::move(outputHandler)),
       launcher_(launcher),
       clock_(clock),
       environment_(std::move(environment)),
-      homeDirectory_(std::move(homeDirectory)) {}
+      homeDirectory_(std::move(homeDirectory)),
+      ownWait_(wait == nullptr ? makePollReadinessWait(clock) : nullptr),
+      wait_(wait != nullptr ? *wait : *ownWait_) {}
 
 AppServerProcess::~AppServerProcess() {
   stop();
@@ -275,6 +278,13 @@ JSONValue AppServerProcess::request(std::string_view method, const JSONValue& pa
   }
 }
 
+std::string AppServerProcess::sendRequest(std::string_view method, const JSONValue& params) {
+  if (!isRunning() || !inputPipe_) throw AppServerError::notRunning();
+  std::string id = newRequestID();
+  writeMessageLine(&id, method, params);
+  return id;
+}
+
 void AppServerProcess::notify(std::string_view method, const JSONValue& params) {
   if (!isRunning() || !inputPipe_) throw AppServerError::notRunning();
   writeMessageLine(nullptr, method, params);
@@ -288,6 +298,22 @@ JSONValue AppServerProcess::readMessage() {
 std::optional<JSONValue> AppServerProcess::readMessage(Clock::TimePoint deadline) {
   if (!process_ || !outputPipe_) throw AppServerError::notRunning();
   return readNextMessage(deadline);
+}
+
+std::optional<JSONValue> AppServerProcess::takeBufferedMessage() {
+  return takeLine();
+}
+
+void AppServerProcess::readOutput() {
+  if (!process_ || !outputPipe_) throw AppServerError::notRunning();
+  std::span<char> space = lineBuffer_.prepareWrite(kReadChunkBytes);
+  std::size_t count = outputPipe_->read(space.data(), space.size());
+  if (count == 0) throw endOfOutputError();
+  lineBuffer_.commit(count);
+}
+
+int AppServerProcess::outputDescriptor() const noexcept {
+  return outputPipe_ ? outputPipe_->fileDescriptor() : -1;
 }
 
 void AppServerProcess::refuseServerRequest(const JSONValue& message) noexcept {
@@ -306,16 +332,22 @@ void AppServerProcess::refuseServerRequest(const JSONValue& message) noexcept {
   }
 }
 
+std::optional<JSONValue> AppServerProcess::takeLine() {
+  std::optional<AppServerLineBuffer::Line> line = lineBuffer_.takeLine();
+  if (!line) return std::nullopt;
+  JSONValue message = JSONValue::parse(line->text, line->capacity);
+  refuseServerRequest(message);
+  return message;
+}
+
 std::optional<JSONValue> AppServerProcess::readNextMessage(
     std::optional<Clock::TimePoint> deadline) {
   for (;;) {
-    if (std::optional<AppServerLineBuffer::Line> line = lineBuffer_.takeLine()) {
-      JSONValue message = JSONValue::parse(line->text, line->capacity);
-      refuseServerRequest(message);
+    if (std::optional<JSONValue> message = takeLine()) {
       // A streamed piece of the answer is cheap to pass on; anything else may take its
       // handler a while (an image to encode), so what the caller holds goes out first.
       if (idleHandler_) {
-        const std::string* method = stringMember(&message, "method");
+        const std::string* method = stringMember(&*message, "method");
         if (method == nullptr || *method != CodexAppServerNotifications::kAgentMessageDelta) {
           idleHandler_();
         }
@@ -323,23 +355,19 @@ std::optional<JSONValue> AppServerProcess::readNextMessage(
       return message;
     }
     if (idleHandler_) idleHandler_();
-    if (deadline) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - clock_.now());
-      // Past the deadline, output that is already there is still taken, never waited for.
-      if (!outputPipe_->waitReadable(std::max(left, 0ms))) {
-        if (left <= 0ms) return std::nullopt;
-        continue;
-      }
+    // Past the deadline, output that is already there is still taken, never waited for.
+    if (!outputPipe_->waitReadable(0ms) &&
+        !wait_.waitReadable(outputPipe_->fileDescriptor(), deadline)) {
+      return std::nullopt;
     }
-    std::span<char> space = lineBuffer_.prepareWrite(kReadChunkBytes);
-    std::size_t count = outputPipe_->read(space.data(), space.size());
-    if (count == 0) throw endOfOutputError();
-    lineBuffer_.commit(count);
+    // The wait may have served other work on this thread, this child's end included.
+    if (!outputPipe_) throw AppServerError::notRunning();
+    readOutput();
   }
 }
 
 AppServerError AppServerProcess::endOfOutputError() {
-  const auto graceDeadline = std::chrono::steady_clock::now() + kEndOfOutputGrace;
+  const Clock::TimePoint graceDeadline = clock_.now() + kEndOfOutputGrace;
   std::optional<int32_t> exitCode;
   if (process_ && process_->waitForExit(graceDeadline)) {
     if (std::optional<ProcessExit> exit = process_->exitStatus()) exitCode = exit->code;

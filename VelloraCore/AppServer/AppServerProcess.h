@@ -21,6 +21,7 @@ class ByteStream;
 class FileSystem;
 class Process;
 class ProcessLauncher;
+class ReadinessWait;
 
 // Owns one `codex app-server` child and is the only code that touches its pipes: JSON-RPC
 // requests and notifications go out as single lines on its standard input, newline-framed
@@ -37,11 +38,12 @@ class AppServerProcess {
   using OutputHandler = std::function<void(const JSONValue&)>;
 
   // Starts nothing. `environment` (this process's own) and `homeDirectory` (the current
-  // user's) are the base of the child's environment. `launcher` and `clock` must outlive the
-  // object.
+  // user's) are the base of the child's environment. Waits for the child's output go through
+  // `wait` (without one, a plain poll). `launcher`, `clock` and `wait` must outlive the object.
   AppServerProcess(std::string codexPath, std::string workspaceDirectory,
                    OutputHandler outputHandler, ProcessLauncher& launcher, const Clock& clock,
-                   Environment environment, std::string homeDirectory);
+                   Environment environment, std::string homeDirectory,
+                   ReadinessWait* wait = nullptr);
   // stop()
   ~AppServerProcess();
   AppServerProcess(const AppServerProcess&) = delete;
@@ -80,6 +82,10 @@ class AppServerProcess {
   JSONValue request(std::string_view method, const JSONValue& params, Seconds timeout,
                     const OutputHandler& handler);
 
+  // Writes a request like request() and returns its id without waiting: its response comes
+  // back later as an ordinary message. Throws notRunning or IOError.
+  std::string sendRequest(std::string_view method, const JSONValue& params);
+
   // Sends {"method", "params"}; awaits nothing. Throws notRunning or IOError.
   void notify(std::string_view method, const JSONValue& params);
 
@@ -90,6 +96,14 @@ class AppServerProcess {
   // readMessage(), giving up at `deadline` (monotonic): nothing when no whole message arrived
   // by then. Output that is already there is still taken after the deadline.
   std::optional<JSONValue> readMessage(Clock::TimePoint deadline);
+  // For a caller that polls the output itself: the next message already read, if any, without
+  // reading. Throws as readMessage() for a line that is not JSON.
+  std::optional<JSONValue> takeBufferedMessage();
+  // Reads what the output holds with one read, which blocks unless poll() said it is readable.
+  // Throws unexpectedEOF at its end, notRunning without a child, IOError.
+  void readOutput();
+  // The descriptor of the child's standard output, for poll(); -1 when there is none.
+  int outputDescriptor() const noexcept;
 
   // Called on the reading thread when no further message is ready: before waiting for the
   // child's output, and before handing on a message other than an answer delta (whose handling
@@ -126,6 +140,8 @@ class AppServerProcess {
   void refuseServerRequest(const JSONValue& message) noexcept;
   // The next message, or nothing once `deadline` (if any) has passed with no complete line.
   std::optional<JSONValue> readNextMessage(std::optional<Clock::TimePoint> deadline);
+  // The next complete line, parsed (a request from the server refused); nothing without one.
+  std::optional<JSONValue> takeLine();
   // Waits briefly for the child's exit and the rest of its standard error, then describes it.
   AppServerError endOfOutputError();
 
@@ -136,6 +152,8 @@ class AppServerProcess {
   const Clock& clock_;
   const Environment environment_;
   const std::string homeDirectory_;
+  std::unique_ptr<ReadinessWait> ownWait_;
+  ReadinessWait& wait_;
 
   // Declared before the reader that writes into it, so that it outlives the reader.
   StderrCapture stderrCapture_;

@@ -6,6 +6,7 @@
 #include "VelloraCore/AppServer/CodexAppServerCommand.h"
 #include "VelloraCore/Discovery/CodexProcessEnvironment.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/ReadinessWait.h"
 
 namespace vellora {
 
@@ -31,7 +32,8 @@ HealthState CodexAppServerAvailability::healthState(Seconds timeout) const noexc
 bool CodexAppServerAvailability::probe(const std::string& codexPath, Seconds timeout,
                                        ProcessLauncher& launcher, const FileSystem& fileSystem,
                                        const Environment& environment,
-                                       const std::string& homeDirectory) noexcept {
+                                       const std::string& homeDirectory, ReadinessWait* wait,
+                                       const Clock* clock) noexcept {
   try {
     ProcessLaunchOptions options;
     options.executablePath = codexPath;
@@ -41,13 +43,24 @@ bool CodexAppServerAvailability::probe(const std::string& codexPath, Seconds tim
         CodexProcessEnvironment(codexPath, environment, homeDirectory, fileSystem).values();
     options.standardInput = StreamMode::nullDevice;
     // Nobody reads the usage text; /dev/null also means a chatty child cannot stall on a pipe.
-    options.standardOutput = StreamMode::nullDevice;
+    // Awaited through `wait`, the output is a pipe whose end tells that the child has ended.
+    options.standardOutput = wait != nullptr ? StreamMode::pipe : StreamMode::nullDevice;
     options.standardError = StreamMode::nullDevice;
     LaunchedProcess child = launcher.launch(options);
 
-    const auto wait = std::max(std::chrono::milliseconds(1),
-                               std::chrono::duration_cast<std::chrono::milliseconds>(timeout));
-    if (!child.process->waitForExit(std::chrono::steady_clock::now() + wait)) {
+    const auto limit = std::max(std::chrono::milliseconds(1),
+                                std::chrono::duration_cast<std::chrono::milliseconds>(timeout));
+    const Clock::TimePoint deadline =
+        (clock != nullptr ? clock->now() : std::chrono::steady_clock::now()) + limit;
+    if (wait != nullptr && child.standardOutput) {
+      // Drained as it comes, until it ends (the child and whatever it started are gone) or the
+      // deadline passes.
+      char buffer[4096];
+      while (wait->waitReadable(child.standardOutput->fileDescriptor(), deadline)) {
+        if (child.standardOutput->read(buffer, sizeof buffer) == 0) break;
+      }
+    }
+    if (!child.process->waitForExit(deadline)) {
       child.process->terminate();
       return false;
     }

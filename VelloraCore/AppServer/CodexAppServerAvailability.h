@@ -11,6 +11,7 @@ namespace vellora {
 
 class FileSystem;
 class ProcessLauncher;
+class ReadinessWait;
 
 // Tells whether the installed `codex` can run its app-server, without starting the long-running
 // one: `codex app-server --help` must exit with status 0 within the time-out. Holds no mutable
@@ -28,10 +29,13 @@ class CodexAppServerAvailability {
   // Runs the probe on one executable: true exactly when it exits with status 0 in time. The
   // wait is the time-out in whole milliseconds, truncated and at least 1; a child still
   // running then is asked to end and not waited for. Its standard input is /dev/null (the
-  // host's is Chrome's message stream) and its output is discarded.
+  // host's is Chrome's message stream) and its output is discarded. With `wait` (and `clock`
+  // for its deadline), the end of the probe's output is awaited through it, so that the host
+  // serves its other work meanwhile.
   static bool probe(const std::string& codexPath, Seconds timeout, ProcessLauncher& launcher,
                     const FileSystem& fileSystem, const Environment& environment,
-                    const std::string& homeDirectory) noexcept;
+                    const std::string& homeDirectory, ReadinessWait* wait = nullptr,
+                    const Clock* clock = nullptr) noexcept;
 
  private:
   const CodexLocator& locator_;

@@ -1,5 +1,7 @@
 #include "VelloraCore/Discovery/CodexLocator.h"
 
+#include "VelloraCore/Platform/ReadinessWait.h"
+
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include "VelloraCore/Discovery/CodexProcessEnvironment.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/ReadinessWait.h"
 #include "VelloraCore/Platform/UTF8Text.h"
 
 namespace vellora {
@@ -123,7 +126,7 @@ std::optional<std::string> CodexLocator::locate() const noexcept {
 
 std::optional<std::string> CodexLocator::resolveShellCodexPath(
     ProcessLauncher& launcher, const Environment& environment, const std::string& shellPath,
-    const std::vector<std::string>& arguments, Seconds timeout) noexcept {
+    const std::vector<std::string>& arguments, Seconds timeout, ReadinessWait* wait) noexcept {
   try {
     // At least one millisecond, as whole milliseconds.
     double milliseconds = std::isfinite(timeout.count()) ? std::trunc(timeout.count() * 1000) : 1;
@@ -160,7 +163,12 @@ std::optional<std::string> CodexLocator::resolveShellCodexPath(
       if (left <= 0ms) break;
       // The output stays open past the shell's exit when it left a background job behind;
       // look at the exit between short waits so that such a job cannot hold us to the limit.
-      if (!shell.standardOutput->waitReadable(std::min<std::chrono::milliseconds>(left, 50ms))) {
+      const auto step = std::min<std::chrono::milliseconds>(left, 50ms);
+      const bool ready = wait != nullptr
+                             ? wait->waitReadable(shell.standardOutput->fileDescriptor(),
+                                                  std::chrono::steady_clock::now() + step)
+                             : shell.standardOutput->waitReadable(step);
+      if (!ready) {
         if (!shell.process->isRunning()) break;
         continue;
       }
@@ -189,12 +197,13 @@ std::optional<std::string> CodexLocator::resolveShellCodexPath(
   }
 }
 
-ShellCodexPathResolver CodexLocator::loginShellResolver(ProcessLauncher& launcher) {
-  return [&launcher](const Environment& environment) {
+ShellCodexPathResolver CodexLocator::loginShellResolver(ProcessLauncher& launcher,
+                                                        ReadinessWait* wait) {
+  return [&launcher, wait](const Environment& environment) {
     return resolveShellCodexPath(
         launcher, environment, std::string(kLoginShellPath),
         std::vector<std::string>(kLoginShellArguments.begin(), kLoginShellArguments.end()),
-        kLoginShellTimeout);
+        kLoginShellTimeout, wait);
   };
 }
 

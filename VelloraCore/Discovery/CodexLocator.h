@@ -14,6 +14,7 @@ namespace vellora {
 
 class FileSystem;
 class ProcessLauncher;
+class ReadinessWait;
 
 // Asks a shell where `codex` is: given the environment to run it in, the path it printed.
 using ShellCodexPathResolver = std::function<std::optional<std::string>(const Environment&)>;
@@ -47,15 +48,19 @@ class CodexLocator {
   // cannot start, does not exit with status 0 within `timeout` (it then leads its own process
   // group, which is ended: SIGTERM, then SIGKILL after 0.2 s), or prints no such line or text that
   // is not UTF-8. Blocks until the shell ends or `timeout` passes; the path is not checked.
+  // With `wait`, the shell's output is awaited through it, so that the host serves its other
+  // work meanwhile.
   static std::optional<std::string> resolveShellCodexPath(ProcessLauncher& launcher,
                                                           const Environment& environment,
                                                           const std::string& shellPath,
                                                           const std::vector<std::string>& arguments,
-                                                          Seconds timeout) noexcept;
+                                                          Seconds timeout,
+                                                          ReadinessWait* wait = nullptr) noexcept;
 
-  // resolveShellCodexPath with the login-shell command line above. `launcher` must outlive
-  // the resolver.
-  static ShellCodexPathResolver loginShellResolver(ProcessLauncher& launcher);
+  // resolveShellCodexPath with the login-shell command line above. `launcher` (and `wait`)
+  // must outlive the resolver.
+  static ShellCodexPathResolver loginShellResolver(ProcessLauncher& launcher,
+                                                   ReadinessWait* wait = nullptr);
 
  private:
   const FileSystem* fileSystem_;

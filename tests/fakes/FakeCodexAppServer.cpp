@@ -36,6 +36,10 @@
 //   {"stderr": "text"}                  text to standard error
 //   {"appendFile": "/path", "text": "t"}   t appended to the file (created when missing)
 //   {"sleep": seconds}
+//   {"await": "m"}                      reads and handles the input (with its actions) until one
+//                                       more message with method m has arrived; at the end of
+//                                       input, "endOfInput" and exit
+//   {"awaitFile": "/path"}              waits until the file exists
 //   {"closeStdout": true}               closes standard output and goes on
 //   {"exit": status}                    exits at once
 //   {"repeat": N, "actions": [...]}     the actions N times
@@ -195,32 +199,35 @@ class FakeServer {
 
   [[noreturn]] void serve() {
     if (const JSONValue* start = scenario_.subscript("start")) run(*start, {});
-    std::string pending;
-    // Bytes of `pending` known to hold no line break: a line of many megabytes is scanned once.
-    std::size_t scanned = 0;
-    char buffer[65536];
-    for (;;) {
-      std::size_t newline;
-      while ((newline = pending.find('\n', scanned)) != std::string::npos) {
-        std::string line = pending.substr(0, newline);
-        pending.erase(0, newline + 1);
-        scanned = 0;
-        handleLine(line);
-      }
-      scanned = pending.size();
-      ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      pending.append(buffer, static_cast<std::size_t>(count));
-    }
-    if (const JSONValue* end = scenario_.subscript("endOfInput")) run(*end, {});
-    ::_exit(0);
+    for (;;) handleNextLine();
   }
 
  private:
   static const std::string* textMember(const JSONValue& value, std::string_view key) {
     const JSONValue* member = value.subscript(key);
     return member != nullptr ? member->stringValue() : nullptr;
+  }
+
+  // Reads and handles the next line; at the end of input runs "endOfInput" and exits.
+  void handleNextLine() {
+    char buffer[65536];
+    for (;;) {
+      std::size_t newline = pending_.find('\n', scanned_);
+      if (newline != std::string::npos) {
+        std::string line = pending_.substr(0, newline);
+        pending_.erase(0, newline + 1);
+        scanned_ = 0;
+        handleLine(line);
+        return;
+      }
+      scanned_ = pending_.size();
+      ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
+      pending_.append(buffer, static_cast<std::size_t>(count));
+    }
+    if (const JSONValue* end = scenario_.subscript("endOfInput")) run(*end, {});
+    ::_exit(0);
   }
 
   void handleLine(const std::string& line) {
@@ -233,6 +240,7 @@ class FakeServer {
     }
     const JSONValue* id = message.subscript("id");
     const std::string* method = textMember(message, "method");
+    if (method != nullptr) ++received_[*method];
     const JSONValue* params = message.subscript("params");
     Context context{id != nullptr ? *id : JSONValue(),
                     method != nullptr ? JSONValue(*method) : JSONValue(),
@@ -309,6 +317,15 @@ class FakeServer {
     } else if (const JSONValue* seconds = member("sleep")) {
       std::this_thread::sleep_for(
           std::chrono::duration<double>(seconds->numberValue().value_or(0)));
+    } else if (const std::string* awaited = textMember(action, "await")) {
+      // Reads and handles input (running its actions) until one more message with that
+      // method has arrived.
+      const int seen = received_[*awaited];
+      while (received_[*awaited] == seen) handleNextLine();
+    } else if (const std::string* awaitedFile = textMember(action, "awaitFile")) {
+      while (::access(awaitedFile->c_str(), F_OK) != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
     } else if (member("closeStdout") != nullptr) {
       ::close(STDOUT_FILENO);
     } else if (const JSONValue* status = member("exit")) {
@@ -325,6 +342,12 @@ class FakeServer {
   JSONValue scenario_;
   int recordFD_ = -1;
   std::map<std::string, int> callCounts_;
+  // Messages received so far, by method.
+  std::map<std::string, int> received_;
+  // Input read but not yet handled.
+  std::string pending_;
+  // Bytes of `pending_` known to hold no line break: a line of many megabytes is scanned once.
+  std::size_t scanned_ = 0;
 };
 
 }  // namespace

@@ -17,7 +17,9 @@
 #include "VelloraCore/AppServer/AppServerError.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/ReadinessWait.h"
 #include "VelloraCore/Protocol/JSONValue.h"
+#include "tests/support/BridgeTurn.h"
 #include "tests/support/CodexScratchHome.h"
 #include "tests/support/FakeModelServer.h"
 #include "tests/support/HostProcess.h"
@@ -222,6 +224,40 @@ TEST_F(RealCodexHostTest, chatTurnsStreamTheModelsDeltasInOrderAndKeepOneThreadP
   EXPECT_EQ(host.standardErrorText(), "");
 }
 
+// The model streams a first piece and then holds its answer open: a cancel interrupts the turn,
+// which ends with its own "chat.done" (the text so far stands), and the session goes on.
+TEST_F(RealCodexHostTest, aCancelDuringATurnEndsItWithDoneAndTheSessionGoesOn) {
+  FakeModelServer model(FakeModelServer::scenario({
+      FakeModelServer::stall({"Hello"}),
+      FakeModelServer::answer({"After", " the stop."}),
+  }));
+  CodexScratchHome home({.modelServerPort = model.port()});
+  HostProcess host(hostEnvironment(home));
+
+  host.send(chatTurn("t1", "s1", "Say hello"));
+  std::optional<NativeEnvelope> first = host.readReply();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first,
+            (NativeEnvelope{
+                .type = "chat.delta", .requestId = "t1", .sessionId = "s1", .delta = "Hello"}));
+  host.send({.type = "chat.cancel", .requestId = "c1", .sessionId = "s1"});
+  const Replies stopped = readReplies(host);
+  EXPECT_EQ(stopped.last,
+            (NativeEnvelope{.type = "chat.done", .requestId = "t1", .sessionId = "s1"}))
+      << stopped.last.message.value_or("");
+  EXPECT_EQ(host.readReply(),
+            (NativeEnvelope{.type = "chat.cancelled", .requestId = "c1", .sessionId = "s1"}));
+
+  host.send(chatTurn("t2", "s1", "Go on"));
+  const Replies next = readReplies(host);
+  EXPECT_EQ(next.deltas(), (std::vector<std::string>{"After", " the stop."}));
+  EXPECT_EQ(next.last, (NativeEnvelope{.type = "chat.done", .requestId = "t2", .sessionId = "s1"}))
+      << next.last.message.value_or("");
+
+  EXPECT_EQ(host.waitForExit(), 0);
+  EXPECT_EQ(host.standardErrorText(), "");
+}
+
 TEST_F(RealCodexHostTest, aFailingModelFailsTheTurnWithCodexsTextAndTheSessionGoesOn) {
   struct Case {
     const char* label;
@@ -302,24 +338,30 @@ TEST_F(RealCodexHostTest, aTurnWhoseModelIsUnreachableIsInterruptedWhenItsRetryW
   AppServerBridge::Timing timing;
   timing.retryWindow = Seconds(2);
   {
-    AppServerBridge bridge(AppPaths::platformLayout(home.path(), {}),
-                           CodexLocator(*fileSystem, environment, home.path(),
-                                        [](const Environment&) { return std::nullopt; }),
-                           CodexAuthDetector::forHomeDirectory(home.path(), *fileSystem),
-                           CodexAppServerConfiguration(environment), *fileSystem, *launcher, clock,
-                           environment, home.path(), timing);
+    const std::unique_ptr<ReadinessWait> wait = makePollReadinessWait(clock);
+    AppServerBridge bridge(
+        {.paths = AppPaths::platformLayout(home.path(), {}),
+         .locator = CodexLocator(*fileSystem, environment, home.path(),
+                                 [](const Environment&) { return std::nullopt; }),
+         .authDetector = CodexAuthDetector::forHomeDirectory(home.path(), *fileSystem),
+         .configuration = CodexAppServerConfiguration(environment),
+         .fileSystem = *fileSystem,
+         .launcher = *launcher,
+         .clock = clock,
+         .wait = *wait,
+         .environment = environment,
+         .homeDirectory = home.path(),
+         .timing = timing});
 
     std::vector<std::string> deltas;
-    try {
-      bridge.sendTurn(
-          "s1", "Say hello", nullptr, nullptr, std::nullopt, std::nullopt,
-          [&](const std::string& delta) { deltas.push_back(delta); }, [](const JSONValue&) {});
-      ADD_FAILURE() << "the turn completed";
-    } catch (const AppServerError& error) {
-      EXPECT_EQ(error.errorCase(), AppServerError::Case::server);
-      EXPECT_STREQ(error.what(),
-                   "Codex app-server returned an error: Reconnecting... waiting for network.");
-    }
+    const std::optional<std::string> failure =
+        runTurnToEnd(bridge,
+                     {.sessionID = "s1",
+                      .prompt = "Say hello",
+                      .onDelta = [&](const std::string& delta) { deltas.push_back(delta); },
+                      .onAttachment = [](const JSONValue&) {}},
+                     clock);
+    EXPECT_EQ(failure, "Codex app-server returned an error: Reconnecting... waiting for network.");
     EXPECT_TRUE(deltas.empty());
   }
 

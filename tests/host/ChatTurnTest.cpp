@@ -205,20 +205,6 @@ TEST_F(ChatTurnTest, aGeneratedImage_arrivesAsAnAttachmentBeforeDone) {
   expectCleanExit(host);
 }
 
-TEST_F(ChatTurnTest, aPingSentDuringATurn_isAnsweredAfterDone) {
-  scenario_.write({{"turn/start", JSONValue::Array{turnStarted(), delta("a"), pauseFor(0.2),
-                                                   delta("b"), turnCompleted()}}});
-  test::HostProcess host(hostEnvironment());
-
-  host.send(chatTurn("r1", "s1"));
-  EXPECT_EQ(host.readReply(), chatDelta("r1", "s1", "a"));
-  host.send({.type = "ping", .requestId = "p1"});
-  EXPECT_EQ(host.readReply(), chatDelta("r1", "s1", "b"));
-  EXPECT_EQ(host.readReply(), chatDone("r1", "s1"));
-  EXPECT_EQ(host.readReply(), kPong);
-  expectCleanExit(host);
-}
-
 // The user reads the child's last words without its terminal colours, and the session goes on
 // in a new thread of the new child: a new app-server knows none of the old one's threads.
 TEST_F(ChatTurnTest, aChildDyingMidTurn_failsThatTurnAndTheNextStartsAFreshChild) {

@@ -120,6 +120,14 @@ JSONValue pauseFor(double seconds) {
   return JSONValue::object({{"sleep", seconds}});
 }
 
+JSONValue awaitMessage(std::string_view method) {
+  return JSONValue::object({{"await", method}});
+}
+
+JSONValue awaitFile(std::string_view path) {
+  return JSONValue::object({{"awaitFile", path}});
+}
+
 }  // namespace fakeCodex
 
 }  // namespace vellora::test

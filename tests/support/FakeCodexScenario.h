@@ -62,6 +62,12 @@ JSONValue retryNotice(std::string_view message, std::string_view turn = "turn-1"
 JSONValue imageSaved(std::string_view savedPath, std::string_view turn = "turn-1");
 // The stand-in pauses.
 JSONValue pauseFor(double seconds);
+// The stand-in reads and handles its input until one more message with `method` has arrived
+// (a method that never comes: until its input ends, when it exits).
+JSONValue awaitMessage(std::string_view method);
+// The stand-in waits until the file exists (a test creates it when it has seen what it waits
+// for).
+JSONValue awaitFile(std::string_view path);
 
 }  // namespace fakeCodex
 

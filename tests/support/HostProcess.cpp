@@ -64,8 +64,12 @@ void HostProcess::closeInput() {
   child_.standardInput->close();
 }
 
-int HostProcess::waitForExit() {
-  closeInput();
+void HostProcess::closeOutput() {
+  child_.standardOutput->close();
+}
+
+int HostProcess::waitForExit(bool closingInput) {
+  if (closingInput) closeInput();
   if (!child_.process->waitForExit(std::chrono::steady_clock::now() + std::chrono::minutes(1))) {
     return -1;
   }

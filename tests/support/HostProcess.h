@@ -28,9 +28,11 @@ class HostProcess {
   // The next frame's bytes, header included, exactly as the host wrote them.
   std::string readRawFrame();
   void closeInput();
-  // Closes the input if still open, waits for the exit and returns the exit status
-  // (-1 when the host did not exit within a minute or died by a signal).
-  int waitForExit();
+  // Closes the end the host writes to, as a reader that went away would.
+  void closeOutput();
+  // Closes the input if still open (unless `closingInput` is false), waits for the exit and
+  // returns the exit status (-1 when the host did not exit within a minute or died by a signal).
+  int waitForExit(bool closingInput = true);
   // Everything the host wrote to standard error (read after the exit).
   std::string standardErrorText();
 

@@ -10,9 +10,11 @@
 #include "VelloraCore/AppServer/AppServerBridge.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "VelloraCore/Platform/ReadinessWait.h"
 #include "VelloraCore/TurnContent/Base64.h"
 #include "VelloraCore/TurnContent/CodexInstructions.h"
 #include "tests/fakes/FakeCodexAppServer.h"
+#include "tests/support/BridgeTurn.h"
 #include "tests/support/FakeCodexScenario.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -90,28 +92,36 @@ class AppServerBridgeTest : public ::testing::Test {
     Environment env = environment(withCodex);
     CodexLocator locator(*fileSystem_, env, home_.path(),
                          [](const Environment&) { return std::optional<std::string>(); });
-    return std::make_unique<AppServerBridge>(
-        AppPaths::platformLayout(home_.path(), {}), std::move(locator),
-        CodexAuthDetector::forHomeDirectory(home_.path(), *fileSystem_),
-        CodexAppServerConfiguration(env), *fileSystem_, *launcher_, clock_, env, home_.path(),
-        timing);
+    return std::make_unique<AppServerBridge>(AppServerBridge::Collaborators{
+        .paths = AppPaths::platformLayout(home_.path(), {}),
+        .locator = std::move(locator),
+        .authDetector = CodexAuthDetector::forHomeDirectory(home_.path(), *fileSystem_),
+        .configuration = CodexAppServerConfiguration(env),
+        .fileSystem = *fileSystem_,
+        .launcher = *launcher_,
+        .clock = clock_,
+        .wait = *wait_,
+        .environment = env,
+        .homeDirectory = home_.path(),
+        .timing = timing});
   }
 
   TurnOutcome runTurn(AppServerBridge& bridge, const std::string& sessionID = "session-1",
                       const JSONValue* context = nullptr,
                       const std::function<void()>& afterEachAttachment = {}) {
     TurnOutcome outcome;
-    try {
-      bridge.sendTurn(
-          sessionID, "Hi", context, nullptr, std::nullopt, std::nullopt,
-          [&](const std::string& text) { outcome.deltas.push_back(text); },
-          [&](const JSONValue& attachment) {
-            outcome.attachments.push_back(attachment);
-            if (afterEachAttachment) afterEachAttachment();
-          });
-    } catch (const std::exception& failure) {
-      outcome.failure = failure.what();
-    }
+    outcome.failure = test::runTurnToEnd(
+        bridge,
+        {.sessionID = sessionID,
+         .prompt = "Hi",
+         .context = context,
+         .onDelta = [&](const std::string& text) { outcome.deltas.push_back(text); },
+         .onAttachment =
+             [&](const JSONValue& attachment) {
+               outcome.attachments.push_back(attachment);
+               if (afterEachAttachment) afterEachAttachment();
+             }},
+        clock_);
     return outcome;
   }
 
@@ -130,6 +140,7 @@ class AppServerBridgeTest : public ::testing::Test {
   std::unique_ptr<ProcessLauncher> launcher_ = makePosixProcessLauncher();
   std::unique_ptr<FileSystem> fileSystem_ = makePosixFileSystem();
   ShiftableClock clock_;
+  std::unique_ptr<ReadinessWait> wait_ = makePollReadinessWait(clock_);
 };
 
 TEST_F(AppServerBridgeTest, turns_shareOneHandshakeAndKeepOneThreadPerSession) {
@@ -165,14 +176,18 @@ TEST_F(AppServerBridgeTest, handshakeThreadAndTurn_sendExactlyTheseParams) {
       {{"title", "Example"},
        {"viewportCapture", JSONValue::object({{"dataUrl", screenshot}, {"width", 800}})}});
 
-  try {
-    // The extension's model and reasoning effort are not sent: the configured model is.
-    bridge->sendTurn(
-        "session-1", "Describe this page", &context, nullptr, "other-model", "high",
-        [](const std::string&) {}, [](const JSONValue&) {});
-  } catch (const std::exception& failure) {
-    FAIL() << failure.what();
-  }
+  // The extension's model and reasoning effort are not sent: the configured model is.
+  const std::optional<std::string> failure =
+      test::runTurnToEnd(*bridge,
+                         {.sessionID = "session-1",
+                          .prompt = "Describe this page",
+                          .context = &context,
+                          .model = "other-model",
+                          .reasoningEffort = "high",
+                          .onDelta = [](const std::string&) {},
+                          .onAttachment = [](const JSONValue&) {}},
+                         clock_);
+  ASSERT_EQ(failure, std::nullopt);
 
   std::vector<JSONValue> messages = received();
   ASSERT_EQ(messages.size(), 4u);
@@ -266,9 +281,13 @@ TEST_F(AppServerBridgeTest, turnMessages_areJudgedByThreadAndTurn) {
         turnCompleted()},
        {},
        "Codex app-server returned an error: Boom."},
-      {"an error naming another thread and no turn ends it",
+      {"an error naming another thread belongs to that thread's turn",
        {turnStarted(), errorNotice(R"({"threadId": "thread-2", "error": {"message": "Boom"}})"),
-        turnCompleted()},
+        delta("a"), turnCompleted()},
+       {"a"},
+       std::nullopt},
+      {"an error naming no thread ends it",
+       {turnStarted(), errorNotice(R"({"error": {"message": "Boom"}})"), turnCompleted()},
        {},
        "Codex app-server returned an error: Boom."},
       {"a retry notice does not end it",
@@ -580,17 +599,18 @@ TEST_F(AppServerBridgeTest, anImageNamedOnlyInStreamedText_arrivesAfterThatText)
     useScenario({{"turn/start", actions}});
     auto bridge = makeBridge();
     std::vector<std::string> events;
-    bool failed = false;
-    try {
-      bridge->sendTurn(
-          "session-1", "Hi", nullptr, nullptr, std::nullopt, std::nullopt,
-          [&](const std::string& text) { events.push_back("delta: " + text); },
-          [&](const JSONValue& attachment) {
-            events.push_back("image: " + *attachment.subscript("filePath")->stringValue());
-          });
-    } catch (const AppServerError&) {
-      failed = true;
-    }
+    const bool failed =
+        test::runTurnToEnd(
+            *bridge,
+            {.sessionID = "session-1",
+             .prompt = "Hi",
+             .onDelta = [&](const std::string& text) { events.push_back("delta: " + text); },
+             .onAttachment =
+                 [&](const JSONValue& attachment) {
+                   events.push_back("image: " + *attachment.subscript("filePath")->stringValue());
+                 }},
+            clock_)
+            .has_value();
     EXPECT_THAT(events,
                 ElementsAre("delta: Saved to " + path, "image: " + path, "delta:  for you."));
     EXPECT_EQ(failed, fails);
