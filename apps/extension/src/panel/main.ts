@@ -1,0 +1,2 @@
+// The side panel page.
+export {};
