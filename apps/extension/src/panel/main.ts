@@ -238,7 +238,8 @@ function describeError(error: unknown): { interrupted: boolean; text: string } {
     if (error.code === DISCONNECTED) {
       const advice = disconnectAdvice(error.message);
       if (advice) showBanner([advice], "error");
-      return { interrupted: true, text: `Interrupted: ${advice ?? error.message}` };
+      // With advice the turn never reached a host; the banner says what to do.
+      return { interrupted: true, text: advice ? `Not sent: ${error.message}` : `Interrupted: ${error.message}` };
     }
     return { interrupted: false, text: `${error.message} (${error.code})` };
   }

@@ -9,7 +9,7 @@ export const SETUP_MESSAGE =
 
 // What to tell the user when the port to the host closed for `reason` (Chrome's words).
 export function disconnectAdvice(reason: string): string | undefined {
-  if (reason.includes(HOST_NOT_FOUND)) return SETUP_MESSAGE;
+  if (reason.includes(HOST_NOT_FOUND)) return `Chrome could not start Vellora: "${reason}" ${SETUP_MESSAGE}`;
   if (/forbidden/i.test(reason)) {
     return "This browser is not allowed to use the Vellora host. Run `vellora-client fix` in a terminal to register this extension.";
   }

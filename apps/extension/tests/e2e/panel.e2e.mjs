@@ -267,3 +267,31 @@ test("a host that is not installed shows the setup message", { skip, timeout: 12
     renameSync(moved, harness.manifestPath);
   }
 });
+
+test("an answer streamed one character at a time renders as the whole answer does", { skip, timeout: 120_000 }, async () => {
+  const answer =
+    "## Steps\n\nRun `make` first.\n\n```sh\nmake all\n\nmake test\n```\n\n1. one\n2. two\n\n~~~\nplain ``` inside\n~~~\nLast *line*";
+  harness.writeScenario({ "turn/start": [turnStarted(), ...Array.from(answer, (char) => delta(char)), completed()] });
+  const panel = await harness.openPanel();
+  await send(panel, "Stream slowly");
+  assert.equal(await turnEnded(panel), "done");
+  const rendered = panel.locator(".turn .answer").first();
+  assert.equal(await rendered.locator("h2").textContent(), "Steps");
+  assert.equal(await rendered.locator("p code").textContent(), "make");
+  assert.deepEqual(await rendered.locator("pre code").allTextContents(), ["make all\n\nmake test\n", "plain ``` inside\n"]);
+  assert.deepEqual(await rendered.locator("ol li").allTextContents(), ["one", "two"]);
+  assert.equal(await rendered.locator("em").textContent(), "line");
+  await panel.close();
+});
+
+test("on open the panel says which part is not ready", { skip, timeout: 120_000 }, async () => {
+  const auth = join(harness.home, ".codex", "auth.json");
+  renameSync(auth, `${auth}.away`);
+  try {
+    const panel = await harness.openPanel();
+    await panel.locator(".banner").getByText("codex login").waitFor({ timeout: TIMEOUT });
+    await panel.close();
+  } finally {
+    renameSync(`${auth}.away`, auth);
+  }
+});
