@@ -104,7 +104,13 @@ function storageKey(tabId: number): string {
 
 function save(conversation: Conversation): void {
   const turns = conversation.turns.map((turn) => ({ ...turn, state: turn.state === "streaming" ? "interrupted" : turn.state }));
-  void chrome.storage.session.set({ [storageKey(conversation.tabId)]: { sessionId: conversation.sessionId, turns } });
+  const key = storageKey(conversation.tabId);
+  // Session storage is bounded (10 MB for the extension): when the pictures do not fit, the
+  // texts are kept without them.
+  chrome.storage.session.set({ [key]: { sessionId: conversation.sessionId, turns } }).catch(() => {
+    const texts = turns.map((turn) => ({ ...turn, attachments: [] }));
+    return chrome.storage.session.set({ [key]: { sessionId: conversation.sessionId, turns: texts } }).catch(() => undefined);
+  });
 }
 
 async function conversationFor(tabId: number): Promise<Conversation> {

@@ -8,7 +8,7 @@
 // VELLORA_SCREENSHOTS (where the panel's pictures go) and CHROMIUM (default /usr/bin/chromium).
 
 import { execFileSync } from "node:child_process";
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { createServer } from "node:http";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -138,6 +138,23 @@ export class Harness {
     await this.context?.close();
     await new Promise((resolve) => (this.server ? this.server.close(resolve) : resolve()));
     if (this.home) rmSync(this.home, { recursive: true, force: true });
+  }
+
+  // The ids of the host processes that this test's Chromium started (their HOME is ours).
+  hostProcesses() {
+    const found = [];
+    for (const entry of readdirSync("/proc")) {
+      if (!/^\d+$/.test(entry)) continue;
+      try {
+        const command = readFileSync(`/proc/${entry}/cmdline`, "utf8").split("\0")[0];
+        if (!command.endsWith("vellora-native-host")) continue;
+        const environment = readFileSync(`/proc/${entry}/environ`, "utf8").split("\0");
+        if (environment.includes(`HOME=${this.home}`)) found.push(Number(entry));
+      } catch {
+        // gone meanwhile
+      }
+    }
+    return found;
   }
 
   get manifestPath() {

@@ -295,3 +295,22 @@ test("on open the panel says which part is not ready", { skip, timeout: 120_000 
     renameSync(`${auth}.away`, auth);
   }
 });
+
+test("a host that exits mid-turn marks the turn interrupted, and the next turn reconnects", { skip, timeout: 120_000 }, async () => {
+  harness.writeScenario({ "turn/start": [turnStarted(), delta("Working on it"), pause(5), completed()] });
+  const panel = await harness.openPanel();
+  await send(panel, "First question");
+  await panel.locator(".turn .answer").getByText("Working on it").waitFor({ timeout: TIMEOUT });
+  const hosts = harness.hostProcesses();
+  assert.equal(hosts.length, 1, `host processes: ${hosts}`);
+  process.kill(hosts[0], "SIGKILL");
+  assert.equal(await turnEnded(panel, 0), "interrupted");
+  assert.match(await panel.locator(".turn-status.interrupted").textContent(), /^Interrupted: /);
+
+  harness.writeScenario({ "turn/start": [turnStarted(), delta("Fresh answer."), completed()] });
+  await send(panel, "Second question");
+  assert.equal(await turnEnded(panel, 1), "done");
+  assert.match(await panel.locator(".turn").nth(1).locator(".restarted").textContent(), /Codex starts afresh/);
+  assert.equal(await panel.locator(".turn").nth(1).locator(".answer").textContent(), "Fresh answer.\n");
+  await panel.close();
+});
