@@ -314,3 +314,37 @@ test("a host that exits mid-turn marks the turn interrupted, and the next turn r
   assert.equal(await panel.locator(".turn").nth(1).locator(".answer").textContent(), "Fresh answer.\n");
   await panel.close();
 });
+
+test("no screenshot is taken of a tab that is not the active one of its window", { skip, timeout: 120_000 }, async () => {
+  harness.writeScenario({ "turn/start": [turnStarted(), delta("No picture."), completed()] });
+  const panel = await harness.openPanel();
+  await panel.bringToFront();
+  assert.equal(await harness.worker.evaluate(async (id) => (await chrome.tabs.get(id)).active, harness.tabId), false);
+  await panel.locator("#include-screenshot").check();
+  await send(panel, "Look at it");
+  assert.equal(await turnEnded(panel), "done");
+  assert.match(await panel.locator(".notes").textContent(), /not the active tab of its window/);
+  const [turn] = harness.paramsOf("turn/start");
+  assert.equal(turn.input.length, 1);
+  assert.equal(contextOf(turn).viewportCapture, undefined);
+  assert.equal(contextOf(turn).title, "Vellora test page");
+  await panel.close();
+});
+
+test("a page where scripts cannot run gets the prompt without page context", { skip, timeout: 120_000 }, async () => {
+  harness.writeScenario({ "turn/start": [turnStarted(), delta("Without context."), completed()] });
+  const browserPage = await harness.context.newPage();
+  await browserPage.goto("chrome://version/");
+  const tabId = await harness.worker.evaluate(async () => (await chrome.tabs.query({ url: "chrome://version/" }))[0]?.id);
+  const panel = await harness.context.newPage();
+  await panel.setViewportSize({ width: 320, height: 640 });
+  await panel.goto(`chrome-extension://${EXTENSION_ID}/sidepanel.html?tab=${tabId}`);
+  await send(panel, "What is this?");
+  assert.equal(await turnEnded(panel), "done");
+  assert.match(await panel.locator(".notes").textContent(), /does not let extensions read it/);
+  const [turn] = harness.paramsOf("turn/start");
+  assert.equal(contextOf(turn), undefined);
+  assert.match(turn.input[0].text, /^User prompt:\nWhat is this\?/);
+  await panel.close();
+  await browserPage.close();
+});
