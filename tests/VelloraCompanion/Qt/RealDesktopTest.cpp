@@ -1,9 +1,10 @@
 // The companion as a user starts it, on a real X display (Xvfb) with a real system tray
 // (trayer): the tray icon is embedded, its menu opens on a click, the welcome window opens at
 // launch with its title and size, and the launch refresh shows its result in the window. Then
-// the same with the installed layout and Debian's Chromium, which loads the probe extension
-// from the folder the companion prepared: Refresh Status finds it, writes the host manifest and
-// step 3 turns complete. Screenshots go to <build>/screenshots/desktop-*.png.
+// the same with the installed layout and Debian's Chromium, which loads the packaged extension
+// (the probe, then our side panel extension) from the folder the companion prepared: Refresh Status
+// finds it, writes the host manifest and step 3 turns complete. Screenshots go to
+// <build>/screenshots/desktop-*.png.
 //
 // Waits poll the display with a bound; a display or tray that cannot start fails the test with
 // the reason.
@@ -255,6 +256,9 @@ class RealDesktopTest : public ::testing::Test {
     return shown;
   }
 
+  void chromiumLoadsThePackagedExtension(const std::string& extensionSource,
+                                         const std::string& extensionID, const std::string& shots);
+
   XSession session_;
   test::TemporaryDirectory home_;
   std::unique_ptr<FileSystem> fileSystem_ = makePosixFileSystem();
@@ -310,7 +314,12 @@ TEST_F(RealDesktopTest, theTrayIconMenuAndWelcomeWindowShowTheLaunchRefresh) {
   EXPECT_TRUE(companion.child.process->isRunning());
 }
 
-TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFindsIt) {
+// The companion packages `extensionSource` (the layout of an install), Chromium loads it from the
+// folder the companion prepared, and Refresh Status finds it by `extensionID` and writes the
+// host manifest for it. Screenshots are named `shots`-before, -loaded and -refreshed.
+void RealDesktopTest::chromiumLoadsThePackagedExtension(const std::string& extensionSource,
+                                                        const std::string& extensionID,
+                                                        const std::string& shots) {
   const std::optional<std::string> chromium = test::findChromium(*fileSystem_);
   ASSERT_TRUE(chromium) << "Debian's chromium is missing: scripts/bootstrap.sh installs it";
 
@@ -323,12 +332,12 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
   const std::string hostProgram = prefix + "/lib/vellora/vellora-native-host";
   fileSystem_->copyTree(VELLORA_COMPANION_PATH, companionProgram);
   fileSystem_->copyTree(VELLORA_NATIVE_HOST_BUILD_PATH, hostProgram);
-  fileSystem_->copyTree(test::probeExtensionSource(), prefix + "/share/vellora/extension");
+  fileSystem_->copyTree(extensionSource, prefix + "/share/vellora/extension");
 
   Running companion = startCompanion(companionProgram, companionEnvironment());
   const std::string window = waitForWelcomeWindow();
   ASSERT_FALSE(window.empty());
-  waitForCompleteSteps(window, 2, "desktop-chromium-before");
+  waitForCompleteSteps(window, 2, shots + "-before");
 
   // The companion copied the packaged extension to its data folder at launch; Chromium loads
   // it from there and records it in its profile (--dump-dom quits once the page has loaded).
@@ -341,7 +350,7 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
 
   // Refresh Status: the right-hand footer button, the last thing in the window from the
   // bottom (found in the photograph, so that the layout may change).
-  const QImage shot = session_.photograph(window, screenshotPath("desktop-chromium-loaded"));
+  const QImage shot = session_.photograph(window, screenshotPath(shots + "-loaded"));
   ASSERT_FALSE(shot.isNull());
   const int x = 375;
   const QRgb background = shot.pixel(x, shot.height() - 5);
@@ -353,11 +362,25 @@ TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFind
 
   // The refresh finds the extension, writes the manifest for the host beside the companion,
   // and all three steps are complete.
-  waitForCompleteSteps(window, 3, "desktop-chromium-refreshed");
+  waitForCompleteSteps(window, 3, shots + "-refreshed");
   const std::string manifest = fileSystem_->readFile(paths.nativeHostManifestURL(), 1 << 20);
-  EXPECT_EQ(manifest, NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram),
-                                         {test::kProbeExtensionID})
-                          .encodedData());
+  EXPECT_EQ(
+      manifest,
+      NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram), {extensionID}).encodedData());
+}
+
+TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFindsIt) {
+  chromiumLoadsThePackagedExtension(test::probeExtensionSource(), test::kProbeExtensionID,
+                                    "desktop-chromium");
+}
+
+// The same with the side panel extension that the build makes and the install packages.
+TEST_F(RealDesktopTest, chromiumLoadsOurPackagedExtensionAndRefreshFindsIt) {
+  if (!fileSystem_->fileExists(test::sidePanelExtensionSource() + "/manifest.json")) {
+    GTEST_SKIP() << "apps/extension/dist is not built";
+  }
+  chromiumLoadsThePackagedExtension(test::sidePanelExtensionSource(), test::kSidePanelExtensionID,
+                                    "desktop-chromium-ours");
 }
 
 }  // namespace

@@ -4,8 +4,8 @@ import type { CompanionHealth } from "../protocol/messages.js";
 import { HOST_NOT_FOUND } from "../protocol/messages.js";
 
 export const SETUP_MESSAGE =
-  "Vellora's browser connection is not set up. Open the Vellora app and choose Fix Browser Connection, " +
-  "or run `vellora-client fix` in a terminal, then send your message again.";
+  "Vellora's browser connection is not set up. Choose Fix Browser Connection in the Vellora app's menu " +
+  "(Fix Browser in its welcome window), or run `vellora-client fix` in a terminal, then send your message again.";
 
 // What to tell the user when the port to the host closed for `reason` (Chrome's words).
 export function disconnectAdvice(reason: string): string | undefined {

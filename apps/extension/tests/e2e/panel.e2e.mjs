@@ -153,6 +153,7 @@ test("an attachment appears under the answer with a download link", { skip, time
   assert.match(await figure.locator("img").getAttribute("src"), /^data:image\/png;base64,/);
   const link = figure.getByRole("link", { name: "Download" });
   assert.match(await link.getAttribute("download"), /\.png$/);
+  await harness.screenshot(panel, "attachment-light");
   await panel.close();
 });
 
@@ -290,6 +291,7 @@ test("on open the panel says which part is not ready", { skip, timeout: 120_000 
   try {
     const panel = await harness.openPanel();
     await panel.locator(".banner").getByText("codex login").waitFor({ timeout: TIMEOUT });
+    await harness.screenshot(panel, "health-banner");
     await panel.close();
   } finally {
     renameSync(`${auth}.away`, auth);
