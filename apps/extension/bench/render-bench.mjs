@@ -34,7 +34,7 @@ try {
   const round = (value) => Math.round(value * 10) / 10;
   console.log(
     `answer ${result.answerCharacters} characters in ${result.deltas} deltas: ` +
-      `main thread ${round(result.mainThreadMs)} ms, longest task ${round(result.longestTaskMs)} ms ` +
+      `main thread ${round(result.mainThreadMs)} ms, longest task ${round(result.longestTaskMs)} ms (after delta ${result.longestTaskAfterDelta}) ` +
       `(wall ${round(result.wallMs)} ms, ${result.renderedCharacters} characters rendered); ` +
       `tasks over 50 ms seen by Chromium, layout included: ${result.tasksOver50Ms}` +
       (result.tasksOver50Ms ? `, longest ${round(result.longestTaskOver50Ms)} ms` : ""),
