@@ -1,5 +1,6 @@
-# Packaging of the companion with the host and, when VELLORA_EXTENSION_DIR names a built
-# extension folder holding manifest.json, that extension.
+# Packaging of the companion with the host and the extension: our own, built into
+# apps/extension/dist, unless VELLORA_EXTENSION_DIR names another built extension folder holding
+# manifest.json.
 #   macOS: the VelloraApp target builds Vellora.app (both programs in Contents/MacOS, the icon
 #          and the extension in Contents/Resources).
 #   Linux: `cmake --install` puts both programs in <prefix>/lib/vellora, the extension in
@@ -13,6 +14,8 @@ if(VELLORA_EXTENSION_DIR)
   else()
     message(WARNING "VELLORA_EXTENSION_DIR has no manifest.json; no extension is packaged")
   endif()
+elseif(VELLORA_BUILD_EXTENSION)
+  set(vellora_extension "${VELLORA_EXTENSION_DIST}")
 endif()
 set(vellora_resources "${PROJECT_SOURCE_DIR}/VelloraCompanion/Resources")
 
@@ -38,6 +41,9 @@ if(APPLE)
     ${copy_extension}
     DEPENDS VelloraCompanion vellora-native-host
     VERBATIM)
+  if(TARGET extension)
+    add_dependencies(VelloraApp extension)
+  endif()
 else()
   install(TARGETS VelloraCompanion vellora-native-host RUNTIME DESTINATION lib/vellora)
   if(vellora_extension)

@@ -39,5 +39,13 @@ if ((${#missing[@]} > 0)); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# The extension's build and browser tests need Node.js 20 or newer (Debian 12's own nodejs is 18).
+node_major="$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)"
+if ((node_major < 20)); then
+  echo "Node.js 20 or newer is needed to build apps/extension; found ${node_major/#0/none}." >&2
+  echo "Install a current Node.js (for example from the npm registry's 'node' package) and run again." >&2
+  exit 1
+fi
+
 # The release build links statically; simdjson and libspng come from their Debian sources.
 "$(dirname "$0")/fetch-debian-sources.sh"

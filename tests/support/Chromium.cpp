@@ -14,6 +14,10 @@ std::string probeExtensionSource() {
   return std::string(VELLORA_SOURCE_DIR) + "/tests/fixtures/probe-extension";
 }
 
+std::string sidePanelExtensionSource() {
+  return std::string(VELLORA_SOURCE_DIR) + "/apps/extension/dist";
+}
+
 std::optional<std::string> findChromium(const FileSystem& fileSystem) {
   if (fileSystem.isExecutableFile("/usr/bin/chromium")) return "/usr/bin/chromium";
   const char* path = std::getenv("PATH");

@@ -21,6 +21,10 @@ inline constexpr const char* kProbeExtensionID = "pdgpgmhmpnlldpnpdlnihcbjcaaelb
 // companion keeps the extension.
 std::string probeExtensionSource();
 
+// The side panel extension as the build makes it (apps/extension/dist), and its fixed ID.
+inline constexpr const char* kSidePanelExtensionID = "gdhafjcfghdlkpdfaieinlkfnddbcblg";
+std::string sidePanelExtensionSource();
+
 // Debian's chromium (/usr/bin/chromium, else "chromium" on PATH); nothing where it is not
 // installed, and tests that need it skip.
 std::optional<std::string> findChromium(const FileSystem& fileSystem);

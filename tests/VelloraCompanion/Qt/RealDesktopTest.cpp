@@ -1,9 +1,10 @@
 // The companion as a user starts it, on a real X display (Xvfb) with a real system tray
 // (trayer): the tray icon is embedded, its menu opens on a click, the welcome window opens at
 // launch with its title and size, and the launch refresh shows its result in the window. Then
-// the same with the installed layout and Debian's Chromium, which loads the probe extension
-// from the folder the companion prepared, once on Google Chrome's folder and once on
-// Chromium's own: Refresh Status finds it, writes the host manifest and step 3 turns complete.
+// the same with the installed layout and Debian's Chromium, which loads the packaged extension
+// (the probe, then our side panel extension) from the folder the companion prepared, on Google
+// Chrome's folder and on Chromium's own: Refresh Status finds it, writes the host manifest and
+// step 3 turns complete.
 // Screenshots go to <build>/screenshots/desktop-*.png.
 //
 // Waits poll the display with a bound; a display or tray that cannot start fails the test with
@@ -256,10 +257,16 @@ class RealDesktopTest : public ::testing::Test {
     return shown;
   }
 
-  void refreshFindsTheExtensionChromiumLoaded(
-      const std::string& screenshotPrefix,
-      const std::function<std::string(const AppPaths&)>& userDataDirectory,
-      const std::function<std::string(const AppPaths&)>& manifestPath);
+  // One run of the installed layout: which extension is packaged, which folder Chromium keeps
+  // its profile in, where the manifest must appear.
+  struct PackagedRun {
+    std::string screenshotPrefix;
+    std::string extensionSource;
+    std::string extensionID;
+    std::function<std::string(const AppPaths&)> userDataDirectory;
+    std::function<std::string(const AppPaths&)> manifestPath;
+  };
+  void refreshFindsTheExtensionChromiumLoaded(const PackagedRun& run);
 
   XSession session_;
   test::TemporaryDirectory home_;
@@ -317,13 +324,12 @@ TEST_F(RealDesktopTest, theTrayIconMenuAndWelcomeWindowShowTheLaunchRefresh) {
 }
 
 // The installed layout: both programs in <prefix>/lib/vellora, the packaged extension in
-// <prefix>/share/vellora/extension. Chromium, on `userDataDirectory` of the user's layout,
-// loads the folder the companion prepared; Refresh Status finds it, writes the manifest to
-// `manifestPath` for the host beside the companion, and all three steps complete.
-void RealDesktopTest::refreshFindsTheExtensionChromiumLoaded(
-    const std::string& screenshotPrefix,
-    const std::function<std::string(const AppPaths&)>& userDataDirectory,
-    const std::function<std::string(const AppPaths&)>& manifestPath) {
+// <prefix>/share/vellora/extension (`run.extensionSource`). Chromium, on the run's user data
+// directory, loads the folder the companion prepared; Refresh Status finds the extension by its
+// ID, writes the manifest to the run's path for the host beside the companion, and all three
+// steps complete.
+void RealDesktopTest::refreshFindsTheExtensionChromiumLoaded(const PackagedRun& run) {
+  const std::string& screenshotPrefix = run.screenshotPrefix;
   const std::optional<std::string> chromium = test::findChromium(*fileSystem_);
   ASSERT_TRUE(chromium) << "Debian's chromium is missing: scripts/bootstrap.sh installs it";
 
@@ -334,7 +340,7 @@ void RealDesktopTest::refreshFindsTheExtensionChromiumLoaded(
   const std::string hostProgram = prefix + "/lib/vellora/vellora-native-host";
   fileSystem_->copyTree(VELLORA_COMPANION_PATH, companionProgram);
   fileSystem_->copyTree(VELLORA_NATIVE_HOST_BUILD_PATH, hostProgram);
-  fileSystem_->copyTree(test::probeExtensionSource(), prefix + "/share/vellora/extension");
+  fileSystem_->copyTree(run.extensionSource, prefix + "/share/vellora/extension");
 
   Running companion = startCompanion(companionProgram, companionEnvironment());
   const std::string window = waitForWelcomeWindow();
@@ -347,7 +353,7 @@ void RealDesktopTest::refreshFindsTheExtensionChromiumLoaded(
   ASSERT_TRUE(fileSystem_->fileExists(paths.chromeExtensionDirectory() + "/manifest.json"));
   const std::optional<ProcessExit> firstStart =
       test::writeChromiumProfile(*chromium, paths, companionEnvironment(),
-                                 SteadyTime::now() + kCheckTimeout, userDataDirectory(paths));
+                                 SteadyTime::now() + kCheckTimeout, run.userDataDirectory(paths));
   ASSERT_TRUE(firstStart) << "chromium did not quit";
   ASSERT_EQ(firstStart, (ProcessExit{ProcessExit::Reason::exited, 0}));
 
@@ -366,25 +372,50 @@ void RealDesktopTest::refreshFindsTheExtensionChromiumLoaded(
   // The refresh finds the extension, writes the manifest for the host beside the companion,
   // and all three steps are complete.
   waitForCompleteSteps(window, 3, screenshotPrefix + "-refreshed");
-  const std::string manifest = fileSystem_->readFile(manifestPath(paths), 1 << 20);
-  EXPECT_EQ(manifest, NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram),
-                                         {test::kProbeExtensionID})
-                          .encodedData());
+  const std::string manifest = fileSystem_->readFile(run.manifestPath(paths), 1 << 20);
+  EXPECT_EQ(manifest,
+            NativeHostManifest(fileSystem_->resolvingSymlinks(hostProgram), {run.extensionID})
+                .encodedData());
 }
 
 TEST_F(RealDesktopTest, chromiumLoadsTheFolderTheCompanionPreparedAndRefreshFindsIt) {
-  refreshFindsTheExtensionChromiumLoaded(
-      "desktop-chromium", [](const AppPaths& paths) { return paths.chromeUserDataDirectory(); },
-      [](const AppPaths& paths) { return paths.nativeHostManifestURL(); });
+  refreshFindsTheExtensionChromiumLoaded({
+      .screenshotPrefix = "desktop-chromium",
+      .extensionSource = test::probeExtensionSource(),
+      .extensionID = test::kProbeExtensionID,
+      .userDataDirectory = [](const AppPaths& paths) { return paths.chromeUserDataDirectory(); },
+      .manifestPath = [](const AppPaths& paths) { return paths.nativeHostManifestURL(); },
+  });
 }
 
 // A Debian Chromium user: the profile in Chromium's own folder, ~/.config/chromium, and the
 // manifest where Chromium reads it.
 TEST_F(RealDesktopTest, refreshFindsTheExtensionInChromiumsOwnFolder) {
-  refreshFindsTheExtensionChromiumLoaded(
-      "desktop-chromium-own-folder",
-      [](const AppPaths& paths) { return paths.browser("chromium")->userDataDirectory; },
-      [](const AppPaths& paths) { return paths.browser("chromium")->nativeHostManifestURL; });
+  refreshFindsTheExtensionChromiumLoaded({
+      .screenshotPrefix = "desktop-chromium-own-folder",
+      .extensionSource = test::probeExtensionSource(),
+      .extensionID = test::kProbeExtensionID,
+      .userDataDirectory =
+          [](const AppPaths& paths) { return paths.browser("chromium")->userDataDirectory; },
+      .manifestPath =
+          [](const AppPaths& paths) { return paths.browser("chromium")->nativeHostManifestURL; },
+  });
+}
+
+// The same with the side panel extension that the build makes and the install packages.
+TEST_F(RealDesktopTest, chromiumLoadsOurPackagedExtensionAndRefreshFindsIt) {
+  if (!fileSystem_->fileExists(test::sidePanelExtensionSource() + "/manifest.json")) {
+    GTEST_SKIP() << "apps/extension/dist is not built";
+  }
+  refreshFindsTheExtensionChromiumLoaded({
+      .screenshotPrefix = "desktop-chromium-ours",
+      .extensionSource = test::sidePanelExtensionSource(),
+      .extensionID = test::kSidePanelExtensionID,
+      .userDataDirectory =
+          [](const AppPaths& paths) { return paths.browser("chromium")->userDataDirectory; },
+      .manifestPath =
+          [](const AppPaths& paths) { return paths.browser("chromium")->nativeHostManifestURL; },
+  });
 }
 
 }  // namespace
