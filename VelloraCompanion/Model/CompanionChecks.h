@@ -35,6 +35,7 @@ class CompanionChecks {
                   ShellCodexPathResolver shellCodexPathResolver, Sleep sleep);
 
   const AppPaths& paths() const noexcept { return paths_; }
+  const std::optional<std::string>& executablePath() const noexcept { return executablePath_; }
   const Environment& environment() const noexcept { return environment_; }
 
   // A refresh's whole measurement: sampleExtensionIDs, refreshManifestIfNeeded, computeHealth.
