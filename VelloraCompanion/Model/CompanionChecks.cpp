@@ -9,6 +9,7 @@
 #include "VelloraCore/Chrome/ChromeExtensionID.h"
 #include "VelloraCore/Chrome/ChromeExtensionIDRefreshSampler.h"
 #include "VelloraCore/Chrome/NativeHostInstaller.h"
+#include "VelloraCore/Chrome/SystemHostManifest.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 
@@ -37,7 +38,8 @@ CompanionChecks::CompanionChecks(FileSystem& fileSystem, ProcessLauncher& launch
       paths_(std::move(paths)),
       executablePath_(std::move(executablePath)),
       shellCodexPathResolver_(std::move(shellCodexPathResolver)),
-      sleep_(std::move(sleep)) {}
+      sleep_(std::move(sleep)),
+      systemNativeHostsDirectory_(chromeSystemNativeHostsDirectory()) {}
 
 CompanionHealth CompanionChecks::measureRefresh(
     std::optional<bool> previouslyReady) const noexcept {
@@ -111,7 +113,7 @@ HealthState CompanionChecks::nativeHostHealth(const std::vector<std::string>& ex
   }
   switch (installer.installationState(hostPath, extensionIDs)) {
     case NativeHostInstallationState::missing:
-      return HealthState::missing;
+      return systemManifestHealth(extensionIDs);
     case NativeHostInstallationState::installed:
       return HealthState::ready;
     case NativeHostInstallationState::stale:
@@ -119,6 +121,14 @@ HealthState CompanionChecks::nativeHostHealth(const std::vector<std::string>& ex
       return HealthState::error;
   }
   return HealthState::error;
+}
+
+HealthState CompanionChecks::systemManifestHealth(
+    const std::vector<std::string>& extensionIDs) const noexcept {
+  // Read by the browser only when the user has no manifest of that name.
+  return systemManifestServes(*fileSystem_, systemNativeHostsDirectory_, extensionIDs)
+             ? HealthState::ready
+             : HealthState::missing;
 }
 
 std::string CompanionChecks::nativeHostExecutableURL() const {

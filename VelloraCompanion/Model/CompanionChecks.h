@@ -37,6 +37,11 @@ class CompanionChecks {
   const AppPaths& paths() const noexcept { return paths_; }
   const std::optional<std::string>& executablePath() const noexcept { return executablePath_; }
   const Environment& environment() const noexcept { return environment_; }
+  // The browser's system-wide manifest folder (chromeSystemNativeHostsDirectory); tests point
+  // it elsewhere.
+  void setSystemNativeHostsDirectory(std::string directory) {
+    systemNativeHostsDirectory_ = std::move(directory);
+  }
 
   // A refresh's whole measurement: sampleExtensionIDs, refreshManifestIfNeeded, computeHealth.
   // Blocks for the samples (up to about 5 s, or 12 s when previouslyReady is set) and the
@@ -60,9 +65,12 @@ class CompanionChecks {
   CompanionHealth currentHealth() const noexcept;
 
   // missing when the host program cannot be located; else the installer's judgement:
-  // installed -> ready, missing -> missing, stale or invalid -> error.
+  // installed -> ready, stale or invalid -> error, missing -> systemManifestHealth.
   HealthState nativeHostHealth(const std::vector<std::string>& extensionIDs,
                                const NativeHostInstaller& installer) const noexcept;
+  // For a browser without a per-user manifest: ready when its system-wide manifest starts an
+  // executable host for the extension IDs (systemManifestServes), else missing.
+  HealthState systemManifestHealth(const std::vector<std::string>& extensionIDs) const noexcept;
 
   // VELLORA_NATIVE_HOST_PATH when set and not empty (unchecked), else "vellora-native-host"
   // beside the executable. Throws CompanionInstallError missingNativeHostExecutable when there
@@ -97,6 +105,7 @@ class CompanionChecks {
   std::optional<std::string> executablePath_;
   ShellCodexPathResolver shellCodexPathResolver_;
   Sleep sleep_;
+  std::string systemNativeHostsDirectory_;
 };
 
 }  // namespace vellora

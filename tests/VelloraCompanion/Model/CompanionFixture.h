@@ -42,6 +42,8 @@ class CompanionFixture {
   Environment& environment() { return environment_; }
   const AppPaths& paths() const { return paths_; }
   const std::string& hostPath() const { return hostPath_; }
+  // Where makeChecks' checks look for the browser's system-wide manifest (empty at first).
+  std::string systemHostsDirectory() const { return home_ / "etc/native-messaging-hosts"; }
   const std::string& companionExecutable() const { return companionExecutable_; }
   const TemporaryDirectory& home() const { return home_; }
   FileSystem& fileSystem() { return *fileSystem_; }
@@ -69,9 +71,12 @@ class CompanionFixture {
 
   CompanionChecks makeChecks(std::optional<std::string> executable) {
     auto sleeps = sleeps_;
-    return CompanionChecks(*fileSystem_, *launcher_, environment_, home_.path(), paths_,
+    CompanionChecks checks(*fileSystem_, *launcher_, environment_, home_.path(), paths_,
                            std::move(executable), noShell(),
                            [sleeps](double seconds) { sleeps->push_back(seconds); });
+    // The machine's own system-wide manifests stay out of the tests.
+    checks.setSystemNativeHostsDirectory(systemHostsDirectory());
+    return checks;
   }
   CompanionChecks makeChecks() { return makeChecks(companionExecutable_); }
 
