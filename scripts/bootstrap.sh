@@ -11,6 +11,7 @@ DEBIAN_PACKAGES=(
   zsh chromium
   qt6-base-dev qt6-svg-dev
   xvfb trayer xdotool x11-utils imagemagick libxcb1-dev
+  lintian appstream
 )
 HOMEBREW_FORMULAE=(cmake ninja pkg-config simdjson icu4c re2 libspng webp jpeg-turbo stb
   googletest google-benchmark node qt)
