@@ -444,10 +444,15 @@ TEST_F(RealDesktopTest, aSecondLaunchShowsTheRunningCompanionsWindowAndEnds) {
   std::string window = waitForWelcomeWindow();
   ASSERT_FALSE(window.empty());
   waitForCompleteSteps(window, 2, "desktop-first-launch");
-  // With a tray, closing the window leaves the companion running.
-  session_.closeWindow(window);
-  EXPECT_TRUE(waitUntil([&] { return session_.windowsNamed("Welcome to Vellora", true).empty(); },
-                        kStartTimeout));
+  // With a tray, closing the window leaves the companion running. (The request is repeated
+  // until the window goes: on a loaded machine the first one has been seen to go unanswered.)
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const std::vector<std::string> shown = session_.windowsNamed("Welcome to Vellora", true);
+        for (const std::string& id : shown) session_.closeWindow(id);
+        return shown.empty();
+      },
+      kStartTimeout));
   EXPECT_TRUE(first.child.process->isRunning());
 
   EXPECT_EQ(runToEnd(VELLORA_COMPANION_PATH, companionEnvironment()),
