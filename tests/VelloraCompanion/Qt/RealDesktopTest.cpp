@@ -273,6 +273,19 @@ class RealDesktopTest : public ::testing::Test {
     return child.child.process->exitStatus();
   }
 
+  // Asks every shown welcome window to close until none is shown; false when one stays. (The
+  // request is repeated: under a parallel test load the first one has been seen to go
+  // unanswered.)
+  bool closeWelcomeWindow() {
+    return waitUntil(
+        [&] {
+          const std::vector<std::string> shown = session_.windowsNamed("Welcome to Vellora", true);
+          for (const std::string& id : shown) session_.closeWindow(id);
+          return shown.empty();
+        },
+        kStartTimeout);
+  }
+
   // Whether the process ends within the start bound.
   static bool ends(Running& running) {
     return waitUntil([&] { return !running.child.process->isRunning(); }, kStartTimeout);
@@ -444,15 +457,8 @@ TEST_F(RealDesktopTest, aSecondLaunchShowsTheRunningCompanionsWindowAndEnds) {
   std::string window = waitForWelcomeWindow();
   ASSERT_FALSE(window.empty());
   waitForCompleteSteps(window, 2, "desktop-first-launch");
-  // With a tray, closing the window leaves the companion running. (The request is repeated
-  // until the window goes: on a loaded machine the first one has been seen to go unanswered.)
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        const std::vector<std::string> shown = session_.windowsNamed("Welcome to Vellora", true);
-        for (const std::string& id : shown) session_.closeWindow(id);
-        return shown.empty();
-      },
-      kStartTimeout));
+  // With a tray, closing the window leaves the companion running.
+  EXPECT_TRUE(closeWelcomeWindow());
   EXPECT_TRUE(first.child.process->isRunning());
 
   EXPECT_EQ(runToEnd(VELLORA_COMPANION_PATH, companionEnvironment()),
@@ -502,7 +508,7 @@ TEST_F(NoTrayDesktopTest, withoutATrayClosingTheWindowEndsTheCompanion) {
   ASSERT_FALSE(window.empty());
   EXPECT_EQ(session_.sizeOf(window), "570x700");
   waitForCompleteSteps(window, 2, "desktop-no-tray");
-  session_.closeWindow(window);
+  EXPECT_TRUE(closeWelcomeWindow() || !companion.child.process->isRunning());
   EXPECT_TRUE(ends(companion)) << "the companion still runs after its window closed";
   EXPECT_EQ(companion.child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::exited, 0}));
 }
