@@ -6,11 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-extension=()
-if [[ -n "${VELLORA_EXTENSION_DIR:-}" ]]; then
-  extension=("-DVELLORA_EXTENSION_DIR=$VELLORA_EXTENSION_DIR")
-fi
-cmake --preset release "${extension[@]}" >/dev/null
+# Passed every time, so that a folder named by an earlier run does not stay in the cache.
+cmake --preset release "-DVELLORA_EXTENSION_DIR=${VELLORA_EXTENSION_DIR:-}" >/dev/null
 # Only what the package holds: the tests and benchmarks of the release build are not needed.
 cmake --build --preset release --target VelloraCompanion vellora-native-host vellora-client \
   VelloraIcons VelloraChangelog
