@@ -3,8 +3,7 @@
 # manifest.json.
 #   macOS: the VelloraApp target builds Vellora.app (both programs in Contents/MacOS, the icon
 #          and the extension in Contents/Resources).
-#   Linux: `cmake --install` puts both programs in <prefix>/lib/vellora, the extension in
-#          <prefix>/share/vellora/extension, a .desktop file and the icon.
+#   Linux: `cmake --install` and the Debian package: see DebianPackage.cmake.
 set(VELLORA_EXTENSION_DIR "" CACHE PATH
     "A built Chrome extension folder (holding manifest.json) to package with the companion")
 set(vellora_extension "")
@@ -45,19 +44,5 @@ if(APPLE)
     add_dependencies(VelloraApp extension)
   endif()
 else()
-  install(TARGETS VelloraCompanion vellora-native-host RUNTIME DESTINATION lib/vellora)
-  if(vellora_extension)
-    install(DIRECTORY "${vellora_extension}/" DESTINATION share/vellora/extension)
-  endif()
-  install(FILES "${vellora_resources}/AppIcon.svg" DESTINATION share/icons/hicolor/scalable/apps
-          RENAME vellora.svg)
-  # The .desktop file names the installed program, so it is written at install time, when the
-  # prefix is known.
-  install(CODE "
-    set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
-    set(VELLORA_COMPANION_INSTALLED_PATH \"\${prefix}/lib/vellora/VelloraCompanion\")
-    configure_file(\"${vellora_resources}/vellora-companion.desktop.in\"
-                   \"\$ENV{DESTDIR}\${prefix}/share/applications/vellora-companion.desktop\" @ONLY)
-    message(STATUS \"Installing: \$ENV{DESTDIR}\${prefix}/share/applications/vellora-companion.desktop\")
-  ")
+  include("${CMAKE_CURRENT_LIST_DIR}/DebianPackage.cmake")
 endif()

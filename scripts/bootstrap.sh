@@ -10,7 +10,8 @@ DEBIAN_PACKAGES=(
   uuid-dev libgtest-dev libgmock-dev libbenchmark-dev
   zsh chromium
   qt6-base-dev qt6-svg-dev
-  xvfb trayer xdotool x11-utils imagemagick
+  xvfb trayer xdotool x11-utils imagemagick libxcb1-dev
+  lintian appstream
 )
 HOMEBREW_FORMULAE=(cmake ninja pkg-config simdjson icu4c re2 libspng webp jpeg-turbo stb
   googletest google-benchmark node qt)

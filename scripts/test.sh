@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: installs what it needs, then the plain build's tests,
-# the release programs' static linking, the ASan+UBSan build's tests, and each fuzz target for a
-# short bounded time.
+# the release programs' static linking, the ASan+UBSan build's tests, each fuzz target for a
+# short bounded time, and last the Debian package, installed and purged again.
 # Usage: scripts/test.sh [--quick]   (--quick: the plain build's tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,4 +28,7 @@ if ! $quick; then
   cmake --build --preset asan
   ctest --preset asan
   scripts/fuzz.sh "${VELLORA_FUZZ_SECONDS:-30}" build/asan
+
+  # After every test: while the package is installed, its system-wide host manifests exist.
+  scripts/check-package.sh
 fi

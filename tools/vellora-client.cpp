@@ -26,6 +26,7 @@
 #include "VelloraCore/Protocol/NativeMessageIO.h"
 #include "tools/ChromeCommands.h"
 #include "tools/CompanionCommands.h"
+#include "tools/DesktopCommands.h"
 
 namespace {
 
@@ -59,6 +60,10 @@ commands:
                               steps and the extension folder; exit status 0 when all is ready
   fix                         repair the browser connection as the companion does, print each
                               manifest written and the health afterwards
+  autostart on|off|status     start the companion at login (an XDG autostart entry), or not
+  uninstall                   remove what the programs wrote for this user (the host manifests
+                              naming our host, the autostart entry); run it before removing
+                              the package
 options:
   --host PATH                 the host program (default: vellora-native-host beside this one)
   --origin ORIGIN             the argument the host is started with (an extension origin)
@@ -265,6 +270,10 @@ int main(int argc, char** argv) {
     if (options->command == "fix") {
       return vellora::runFixCommand(options->arguments, vellora::currentExecutablePath());
     }
+    if (options->command == "autostart") {
+      return vellora::runAutostartCommand(options->arguments, vellora::currentExecutablePath());
+    }
+    if (options->command == "uninstall") return vellora::runUninstallCommand(options->arguments);
     if (options->command == "send") {
       std::vector<NativeEnvelope> requests;
       for (const std::string& text : options->arguments) requests.push_back(requestFromJSON(text));

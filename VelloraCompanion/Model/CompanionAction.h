@@ -11,7 +11,8 @@ enum class CompanionAction {
   showExtensionFolder,   // "Show Extension Folder Path", "Show extension folder path"
   refreshStatus,         // "Refresh Status"
   openCodexInChrome,     // "Open Chrome to use Vellora"
-  quit,                  // "Quit Vellora": the desktop ends the application itself
+  toggleStartAtLogin,    // "Start at Login" (Linux)
+  quit,                  // "Quit Vellora", "Quit": the desktop ends the application itself
 };
 
 }  // namespace vellora

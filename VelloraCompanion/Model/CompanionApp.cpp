@@ -1,5 +1,6 @@
 #include "VelloraCompanion/Model/CompanionApp.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "VelloraCompanion/Model/CompanionHealthRules.h"
@@ -28,6 +29,7 @@ CompanionApp::CompanionApp(CompanionServices services)
       fileSystem_(services.fileSystem),
       currentDirectory_(std::move(services.currentDirectory)),
       platform_(services.platform),
+      autostart_(services.fileSystem, services.homeDirectory, services.environment),
       checks_(services.fileSystem, services.launcher, std::move(services.environment),
               std::move(services.homeDirectory), std::move(services.paths),
               services.desktop.executablePath(), std::move(services.shellCodexPathResolver),
@@ -68,6 +70,8 @@ void CompanionApp::windowWillClose(std::optional<Desktop::WindowID> window) {
   if (window != setupWindow_) return;
   setupWindow_.reset();
   desktop_.setActivationPolicy(ActivationPolicy::accessory);
+  // Nothing else would be left to reach the companion by, nor to quit it with.
+  if (!hasStatusItem_) desktop_.terminate();
 }
 
 void CompanionApp::perform(CompanionAction action) {
@@ -84,6 +88,8 @@ void CompanionApp::perform(CompanionAction action) {
       return refreshStatus();
     case CompanionAction::openCodexInChrome:
       return openCodexInChrome();
+    case CompanionAction::toggleStartAtLogin:
+      return toggleStartAtLogin();
     case CompanionAction::quit:
       return;
   }
@@ -94,24 +100,30 @@ void CompanionApp::perform(CompanionAction action) {
 void CompanionApp::rebuildStatusMenu(std::optional<CompanionHealth> health) {
   if (!health) health = latestHealth_ ? *latestHealth_ : currentHealth();
   latestHealth_ = health;
-  if (hasStatusItem_) desktop_.setStatusMenu(makeStatusMenu(*health));
+  if (!hasStatusItem_) return;
+  std::optional<bool> startsAtLogin;
+  if (platform_ == DesktopPlatform::freedesktop) startsAtLogin = autostart_.isEnabled();
+  desktop_.setStatusMenu(makeStatusMenu(*health, startsAtLogin));
 }
 
 void CompanionApp::showSetupWindow() {
   if (!setupWindow_) setupWindow_ = desktop_.createWelcomeWindow();
   desktop_.setActivationPolicy(ActivationPolicy::regular);
   if (!latestHealth_) latestHealth_ = currentHealth();
-  desktop_.setWelcomeContent(*setupWindow_,
-                             makeWelcomeContent(*latestHealth_, isRefreshingStatus_,
-                                                isRepairingBrowserConnection_, platform_));
+  desktop_.setWelcomeContent(*setupWindow_, welcomeContent(*latestHealth_));
   desktop_.presentWindow(*setupWindow_);
 }
 
 void CompanionApp::showWelcomeContentIfOpen(const CompanionHealth& health) {
   if (!setupWindow_) return;
-  desktop_.setWelcomeContent(
-      *setupWindow_,
-      makeWelcomeContent(health, isRefreshingStatus_, isRepairingBrowserConnection_, platform_));
+  desktop_.setWelcomeContent(*setupWindow_, welcomeContent(health));
+}
+
+WelcomeContent CompanionApp::welcomeContent(const CompanionHealth& health) const {
+  WelcomeContent content =
+      makeWelcomeContent(health, isRefreshingStatus_, isRepairingBrowserConnection_, platform_);
+  if (!hasStatusItem_) content.quitButton = WelcomeButton{"Quit", CompanionAction::quit, true};
+  return content;
 }
 
 void CompanionApp::showHealth(const CompanionHealth& health) {
@@ -307,6 +319,22 @@ void CompanionApp::openCodexInChrome() {
                                        }
                                      });
                                    });
+}
+
+void CompanionApp::toggleStartAtLogin() {
+  if (platform_ != DesktopPlatform::freedesktop) return;
+  try {
+    if (autostart_.isEnabled()) {
+      autostart_.disable();
+    } else {
+      const std::optional<std::string>& companion = checks_.executablePath();
+      if (!companion) throw std::invalid_argument("the companion's own path is not known");
+      autostart_.enable(*companion);
+    }
+  } catch (const std::exception& failure) {
+    showAlert("Start at Login Failed", failure.what());
+  }
+  rebuildStatusMenu();
 }
 
 }  // namespace vellora

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "VelloraCompanion/Model/Autostart.h"
 #include "VelloraCompanion/Model/CompanionAction.h"
 #include "VelloraCompanion/Model/CompanionChecks.h"
 #include "VelloraCompanion/Model/Desktop.h"
@@ -66,7 +67,8 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   // Shows the welcome window; returns true.
   bool applicationShouldHandleReopen(bool hasVisibleWindows);
   // Forgets the welcome window and returns to the accessory policy when `window` is it; any
-  // other window changes nothing.
+  // other window changes nothing. Without a status item the welcome window is the application:
+  // closing it ends the companion.
   void windowWillClose(std::optional<Desktop::WindowID> window);
 
   // Runs the action of a menu item or button (quit is the desktop's own and ignored here).
@@ -79,6 +81,9 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   void showExtensionFolder();
   void refreshStatus();
   void openCodexInChrome();
+  // Turns the start at login on or off (freedesktop only): writes or removes the autostart
+  // entry naming this companion, then rebuilds the menu; a failure is shown in an alert.
+  void toggleStartAtLogin();
 
   // Creates the welcome window if needed, switches to the regular policy, shows the content for
   // latestHealth (measured now with currentHealth when none was shown) and presents it.
@@ -99,6 +104,8 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   bool isRepairingBrowserConnection() const noexcept { return isRepairingBrowserConnection_; }
   std::optional<Desktop::WindowID> setupWindow() const noexcept { return setupWindow_; }
   const CompanionChecks& checks() const noexcept { return checks_; }
+  const Autostart& autostart() const noexcept { return autostart_; }
+  bool hasStatusItem() const noexcept { return hasStatusItem_; }
 
   static constexpr Seconds kStatusTimeout{20.0};
   static constexpr std::string_view kExtensionsPageURL = "chrome://extensions";
@@ -130,12 +137,15 @@ class CompanionApp : public std::enable_shared_from_this<CompanionApp> {
   // that holds the extension and can be started, else the first that can be started; nothing
   // when none can. Reads the profiles once (no samples) on the calling thread.
   std::optional<BrowserToOpen> browserToOpen();
+  WelcomeContent welcomeContent(const CompanionHealth& health) const;
 
   Desktop& desktop_;
   Dispatch& dispatch_;
   FileSystem& fileSystem_;
   std::string currentDirectory_;
   DesktopPlatform platform_;
+  // Built before checks_, which takes the home directory and environment.
+  Autostart autostart_;
   CompanionChecks checks_;
 
   bool hasStatusItem_ = false;

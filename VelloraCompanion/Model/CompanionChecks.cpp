@@ -11,6 +11,7 @@
 #include "VelloraCore/Chrome/ChromeExtensionID.h"
 #include "VelloraCore/Chrome/ChromeExtensionIDRefreshSampler.h"
 #include "VelloraCore/Chrome/NativeHostInstaller.h"
+#include "VelloraCore/Chrome/SystemHostManifest.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 
@@ -39,7 +40,8 @@ CompanionChecks::CompanionChecks(FileSystem& fileSystem, ProcessLauncher& launch
       paths_(std::move(paths)),
       executablePath_(std::move(executablePath)),
       shellCodexPathResolver_(std::move(shellCodexPathResolver)),
-      sleep_(std::move(sleep)) {}
+      sleep_(std::move(sleep)),
+      systemNativeHostsRoot_() {}
 
 CompanionHealth CompanionChecks::measureRefresh(
     std::optional<bool> previouslyReady) const noexcept {
@@ -186,15 +188,15 @@ HealthState CompanionChecks::nativeHostHealth(const DetectedExtensions& extensio
     return HealthState::missing;
   }
   if (extensions.browsers.empty()) {
-    return manifestHealth(
-        NativeHostInstaller(paths_, *fileSystem_).installationState(hostPath, extensions.ids));
+    const ChromeBrowserPaths* chrome = paths_.browser("chrome");
+    if (chrome == nullptr) return HealthState::missing;
+    return browserManifestHealth(*chrome, hostPath, extensions.ids);
   }
   HealthState worst = HealthState::ready;
   for (const std::string& id : extensions.browsers) {
     const ChromeBrowserPaths* browser = paths_.browser(id);
     if (browser == nullptr) continue;
-    const HealthState state = manifestHealth(
-        NativeHostInstaller(*browser, *fileSystem_).installationState(hostPath, extensions.ids));
+    const HealthState state = browserManifestHealth(*browser, hostPath, extensions.ids);
     if (state == HealthState::error) return state;
     if (state == HealthState::missing) worst = state;
   }
@@ -215,14 +217,36 @@ std::vector<BrowserConnection> CompanionChecks::browserConnections(
       connection.hasExtension = std::find(extensions.browsers.begin(), extensions.browsers.end(),
                                           browser.id) != extensions.browsers.end();
       if (hostPath) {
-        connection.manifest = manifestHealth(NativeHostInstaller(browser, *fileSystem_)
-                                                 .installationState(*hostPath, extensions.ids));
+        connection.manifest = browserManifestHealth(browser, *hostPath, extensions.ids);
       }
       connections.push_back(std::move(connection));
     }
     return connections;
   } catch (...) {
     return {};
+  }
+}
+
+HealthState CompanionChecks::browserManifestHealth(
+    const ChromeBrowserPaths& browser, const std::string& hostPath,
+    const std::vector<std::string>& extensionIDs) const {
+  const HealthState state = manifestHealth(
+      NativeHostInstaller(browser, *fileSystem_).installationState(hostPath, extensionIDs));
+  return state == HealthState::missing ? systemManifestHealth(browser.id, extensionIDs) : state;
+}
+
+HealthState CompanionChecks::systemManifestHealth(
+    const std::string& browserID, const std::vector<std::string>& extensionIDs) const noexcept {
+  try {
+    const std::string_view directory = systemNativeHostsDirectory(browserID);
+    if (directory.empty()) return HealthState::missing;
+    // Read by the browser only when the user has no manifest of that name.
+    return systemManifestServes(*fileSystem_, systemNativeHostsRoot_ + std::string(directory),
+                                extensionIDs)
+               ? HealthState::ready
+               : HealthState::missing;
+  } catch (...) {
+    return HealthState::missing;
   }
 }
 

@@ -53,7 +53,11 @@ class CompanionChecks {
                   ShellCodexPathResolver shellCodexPathResolver, Sleep sleep);
 
   const AppPaths& paths() const noexcept { return paths_; }
+  const std::optional<std::string>& executablePath() const noexcept { return executablePath_; }
   const Environment& environment() const noexcept { return environment_; }
+  // The browsers' system-wide manifest folders are looked for under `root` (empty: the real
+  // ones); tests point it at a scratch folder.
+  void setSystemNativeHostsRoot(std::string root) { systemNativeHostsRoot_ = std::move(root); }
 
   // A refresh's whole measurement: sampleExtensions, refreshManifestIfNeeded, computeHealth.
   // Blocks for the samples (up to about 5 s, or 12 s when previouslyReady is set) and the
@@ -96,6 +100,15 @@ class CompanionChecks {
   // Each present browser: whether it holds the extension and how its manifest stands.
   std::vector<BrowserConnection> browserConnections(
       const DetectedExtensions& extensions) const noexcept;
+  // For a browser without a per-user manifest: ready when its system-wide manifest folder
+  // (systemNativeHostsDirectory) starts an executable host for the extension IDs
+  // (systemManifestServes), else missing.
+  // The per-user manifest's judgement in `browser` (installed -> ready, stale or invalid ->
+  // error), and systemManifestHealth where the user has none.
+  HealthState browserManifestHealth(const ChromeBrowserPaths& browser, const std::string& hostPath,
+                                    const std::vector<std::string>& extensionIDs) const;
+  HealthState systemManifestHealth(const std::string& browserID,
+                                   const std::vector<std::string>& extensionIDs) const noexcept;
 
   // VELLORA_NATIVE_HOST_PATH when set and not empty (unchecked), else "vellora-native-host"
   // beside the executable. Throws CompanionInstallError missingNativeHostExecutable when there
@@ -131,6 +144,7 @@ class CompanionChecks {
   std::optional<std::string> executablePath_;
   ShellCodexPathResolver shellCodexPathResolver_;
   Sleep sleep_;
+  std::string systemNativeHostsRoot_;
 };
 
 }  // namespace vellora

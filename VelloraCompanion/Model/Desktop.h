@@ -90,6 +90,9 @@ class Desktop {
   // Shows the folder selected in the platform's file viewer.
   virtual void revealInFileViewer(const std::string& path) = 0;
 
+  // Ends the application once the current event has been handled, as its own quit does.
+  virtual void terminate() = 0;
+
   // The absolute path of the running executable, or nothing when the platform cannot tell.
   // Asked once, at the companion's construction.
   virtual std::optional<std::string> executablePath() = 0;

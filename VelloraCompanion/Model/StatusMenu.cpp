@@ -30,7 +30,7 @@ std::optional<std::string> symbolNameForState(HealthState state) {
   return std::nullopt;
 }
 
-StatusMenu makeStatusMenu(const CompanionHealth& health) {
+StatusMenu makeStatusMenu(const CompanionHealth& health, std::optional<bool> startsAtLogin) {
   StatusMenu menu;
   menu.items.push_back(StatusMenuItem{.title = "Vellora", .enabled = false});
 
@@ -65,6 +65,13 @@ StatusMenu makeStatusMenu(const CompanionHealth& health) {
   menu.items.push_back(
       actionItem("Refresh Status", CompanionAction::refreshStatus, "arrow.clockwise"));
   menu.items.push_back(StatusMenuItem::separator());
+  if (startsAtLogin) {
+    StatusMenuItem item{.title = "Start at Login", .action = CompanionAction::toggleStartAtLogin};
+    item.accessibilityDescription = item.title;
+    item.checkable = true;
+    item.checked = *startsAtLogin;
+    menu.items.push_back(std::move(item));
+  }
   menu.items.push_back(
       actionItem("Quit Vellora", CompanionAction::quit, "rectangle.portrait.and.arrow.right"));
   return menu;

@@ -27,6 +27,9 @@ struct StatusMenuItem {
   std::string accessibilityDescription;
   // Every item has the empty key equivalent.
   std::string keyEquivalent;
+  // A checkable item shows a check mark when `checked`.
+  bool checkable = false;
+  bool checked = false;
 
   static StatusMenuItem separator() { return StatusMenuItem{.kind = Kind::separator}; }
 
@@ -40,6 +43,7 @@ struct StatusMenuItem {
 //   "Show Welcome Screen", "Fix Browser Connection", "Open Chrome Extensions",
 //   "Show Extension Folder Path", "Refresh Status"
 //   separator
+//   ["Start at Login", checkable, when `startsAtLogin` is given: whether it is on]
 //   "Quit Vellora"
 struct StatusMenu {
   std::vector<StatusMenuItem> items;
@@ -54,7 +58,9 @@ struct StatusMenu {
   friend bool operator==(const StatusMenu&, const StatusMenu&) = default;
 };
 
-StatusMenu makeStatusMenu(const CompanionHealth& health);
+// `startsAtLogin` is given only where the companion offers the start at login (Linux).
+StatusMenu makeStatusMenu(const CompanionHealth& health,
+                          std::optional<bool> startsAtLogin = std::nullopt);
 
 // The system symbol shown for a component in a state: "questionmark.circle" (unknown),
 // "xmark.circle" (missing), "clock" (starting), "exclamationmark.triangle" (error); nothing

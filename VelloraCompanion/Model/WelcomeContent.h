@@ -54,6 +54,9 @@ struct WelcomeContent {
   WelcomeButton fixBrowserButton;
   // "Refresh Status" or "Refreshing..." while refreshing; enabled only when no check runs.
   WelcomeButton refreshButton;
+  // "Quit", always enabled, in the row after the two: only when the desktop has no tray, where
+  // the window is the application. makeWelcomeContent leaves it out; the companion adds it.
+  std::optional<WelcomeButton> quitButton;
 
   // The window's fixed dimensions in points.
   static constexpr double kWindowWidth = 570;

@@ -11,9 +11,12 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "VelloraCompanion/Qt/AppIconImage.h"
@@ -35,28 +38,53 @@ constexpr bool kSystemOpensMenu = false;
 }  // namespace
 
 // The welcome window: fixed size, its content replaced whole; tells the desktop when the user
-// closes it.
+// closes it. The content sits in a scroll area that scrolls only when the screen is too low
+// for the whole window (fitInto).
 class WelcomeWindow final : public QWidget {
  public:
   explicit WelcomeWindow(std::function<void()> onClose) : onClose_(std::move(onClose)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
-    setFixedSize(static_cast<int>(WelcomeContent::kWindowWidth),
-                 static_cast<int>(WelcomeContent::kWindowHeight));
+    setFixedSize(kWidth, kHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea;
+    scroll_->setObjectName("welcomeScroll");
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(false);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    layout->addWidget(scroll_);
   }
 
   void setContent(QWidget* content) {
-    if (content_) {
-      layout()->removeWidget(content_);
-      content_->hide();
+    const int position = scroll_->verticalScrollBar()->value();
+    if (QWidget* old = scroll_->takeWidget()) {
+      old->hide();
       // Deleted later: the click that led here may still be running inside it.
-      content_->deleteLater();
+      old->deleteLater();
     }
-    content_ = content;
-    layout()->addWidget(content);
+    scroll_->setWidget(content);
+    // A rebuild keeps the place the user scrolled to.
+    scroll_->verticalScrollBar()->setValue(position);
+  }
+
+  // Sizes and places the window inside `available` (a screen's free area): the full size,
+  // centred, when it fits; else as high as the area, at its top, with the content scrolling.
+  void fitInto(const QRect& available) {
+    // The window manager's frame, known once the window has been shown; none before.
+    const int frameHeight = std::max(0, frameGeometry().height() - geometry().height());
+    const int frameWidth = std::max(0, frameGeometry().width() - geometry().width());
+    const bool fits = available.height() >= kHeight + frameHeight;
+    scroll_->setVerticalScrollBarPolicy(fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+    const int scrollBar = fits ? 0 : scroll_->verticalScrollBar()->sizeHint().width();
+    setFixedSize(kWidth + scrollBar, fits ? kHeight : available.height() - frameHeight);
+    QRect frame(QPoint(0, 0), QSize(width() + frameWidth, height() + frameHeight));
+    frame.moveCenter(available.center());
+    if (!fits) frame.moveTop(available.top());
+    if (frame.left() < available.left()) frame.moveLeft(available.left());
+    move(frame.topLeft());
   }
 
  protected:
@@ -66,8 +94,11 @@ class WelcomeWindow final : public QWidget {
   }
 
  private:
+  static constexpr int kWidth = static_cast<int>(WelcomeContent::kWindowWidth);
+  static constexpr int kHeight = static_cast<int>(WelcomeContent::kWindowHeight);
+
   std::function<void()> onClose_;
-  QPointer<QWidget> content_;
+  QScrollArea* scroll_ = nullptr;
 };
 
 QtDesktop::QtDesktop() : context_(std::make_unique<QObject>()) {}
@@ -99,6 +130,9 @@ void QtDesktop::deliver(CompanionAction action) {
 }
 
 bool QtDesktop::installStatusItem(const StatusItemAppearance& appearance) {
+  // Without a tray at launch the companion goes without an icon for this run, also when a tray
+  // appears later: the welcome window is then the application.
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
   statusItem_ = std::make_unique<QSystemTrayIcon>();
   statusItem_->setToolTip(QString::fromStdString(appearance.toolTip));
   QIcon image = statusItemSymbolImage(appearance);
@@ -115,7 +149,6 @@ bool QtDesktop::installStatusItem(const StatusItemAppearance& appearance) {
                        handlers_.reopen();
                      }
                    });
-  // Qt docks the icon as soon as a tray appears, also when it appears later.
   statusItem_->show();
   return true;
 }
@@ -160,9 +193,7 @@ void QtDesktop::presentWindow(WindowID id) {
   if (found == windows_.end() || !found->second) return;
   WelcomeWindow* window = found->second;
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
+    window->fitInto(screen->availableGeometry());
   }
   window->show();
   window->raise();
@@ -186,6 +217,10 @@ std::size_t QtDesktop::runAlert(const Alert& alert) {
     if (box.clickedButton() == buttons[i]) return i;
   }
   return 0;
+}
+
+void QtDesktop::terminate() {
+  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void QtDesktop::setClipboardText(const std::string& text) {

@@ -50,6 +50,7 @@ class QtDesktop final : public Desktop {
   void presentWindow(WindowID window) override;
   std::size_t runAlert(const Alert& alert) override;
   void setClipboardText(const std::string& text) override;
+  void terminate() override;
   std::optional<std::string> applicationLocation(const std::string& bundleIdentifier) override;
   void openURLsWithApplication(const std::vector<std::string>& urls,
                                const std::string& applicationLocation,

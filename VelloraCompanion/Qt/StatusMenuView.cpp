@@ -25,6 +25,8 @@ QMenu* makeStatusMenuView(const StatusMenu& menu, std::function<void(CompanionAc
     action->setToolTip(QString::fromStdString(item.accessibilityDescription));
     action->setShortcut(QKeySequence(QString::fromStdString(item.keyEquivalent)));
     action->setMenuRole(QAction::NoRole);
+    action->setCheckable(item.checkable);
+    action->setChecked(item.checked);
     if (item.action) {
       const CompanionAction chosen = *item.action;
       QObject::connect(action, &QAction::triggered, view, [onAction, chosen] { onAction(chosen); });

@@ -15,11 +15,12 @@ namespace vellora {
 QIcon menuSymbolImage(const std::string& symbolName, const std::string& accessibilityDescription);
 
 // The status item's image: `appearance.symbolName` at its size, or a null icon when the symbol
-// does not exist (the item then shows `fallbackTitle`).
+// does not exist (the item then shows `fallbackTitle`). Our own drawing has dark lines inside a
+// light outline, since the colour of the panel it lands on is not known.
 QIcon statusItemSymbolImage(const StatusItemAppearance& appearance);
 
 // An image showing `title` in place of a missing status-item symbol, for trays that show
-// images only.
+// images only; drawn like the status item's image.
 QIcon statusItemTitleImage(const std::string& title);
 
 }  // namespace vellora

@@ -151,29 +151,55 @@ const std::map<std::string, Symbol>& symbols() {
   return table;
 }
 
-QIcon drawnImage(const Drawing& drawing, qreal width, qreal height, const QRectF& box) {
+QPixmap drawnPixmap(const Drawing& drawing, qreal width, qreal height, const QRectF& box,
+                    const QColor& ink) {
   QPixmap pixmap(static_cast<int>(width * kScale), static_cast<int>(height * kScale));
   pixmap.setDevicePixelRatio(kScale);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
-  // A template image takes the text colour of the menu or bar it is shown in.
-  const QColor ink = QApplication::palette().color(QPalette::WindowText);
   painter.setPen(QPen(ink, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   painter.setBrush(Qt::NoBrush);
   drawing(painter, box.adjusted(0.65, 0.65, -0.65, -0.65));
-  painter.end();
-  QIcon icon(pixmap);
+  return pixmap;
+}
+
+// A template image for a menu: it takes the text colour of the menu it is shown in.
+QIcon drawnImage(const Drawing& drawing, qreal width, qreal height, const QRectF& box) {
+  QIcon icon(drawnPixmap(drawing, width, height, box,
+                         QApplication::palette().color(QPalette::WindowText)));
   icon.setIsMask(true);
   return icon;
 }
 
-QIcon symbolImage(const std::string& symbolName, qreal width, qreal height, const QRectF& box) {
+// An image for a panel whose colour nothing here knows (a tray on a dark or a light panel):
+// dark lines inside a light outline, so that one of the two always stands out.
+QIcon panelImage(const Drawing& drawing, qreal width, qreal height, const QRectF& box) {
+  const QPixmap outline = drawnPixmap(drawing, width, height, box, QColor(255, 255, 255, 230));
+  const QPixmap lines = drawnPixmap(drawing, width, height, box, QColor(24, 24, 24));
+  QPixmap pixmap(outline.size());
+  pixmap.setDevicePixelRatio(kScale);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  constexpr qreal kOutline = 0.9;
+  for (int dx = -1; dx <= 1; ++dx) {
+    for (int dy = -1; dy <= 1; ++dy) {
+      if (dx != 0 || dy != 0) painter.drawPixmap(QPointF(dx * kOutline, dy * kOutline), outline);
+    }
+  }
+  painter.drawPixmap(QPointF(0, 0), lines);
+  painter.end();
+  return QIcon(pixmap);
+}
+
+QIcon symbolImage(const std::string& symbolName, qreal width, qreal height, const QRectF& box,
+                  bool forPanel = false) {
   auto found = symbols().find(symbolName);
   if (found == symbols().end()) return QIcon();
   const Symbol& symbol = found->second;
   if (QIcon::hasThemeIcon(symbol.themeName)) return QIcon::fromTheme(symbol.themeName);
-  return drawnImage(symbol.draw, width, height, box);
+  return forPanel ? panelImage(symbol.draw, width, height, box)
+                  : drawnImage(symbol.draw, width, height, box);
 }
 
 }  // namespace
@@ -186,11 +212,11 @@ QIcon menuSymbolImage(const std::string& symbolName, const std::string& /*descri
 
 QIcon statusItemSymbolImage(const StatusItemAppearance& appearance) {
   return symbolImage(appearance.symbolName, appearance.symbolWidth, appearance.symbolHeight,
-                     QRectF(0, 0, appearance.symbolWidth, appearance.symbolHeight));
+                     QRectF(0, 0, appearance.symbolWidth, appearance.symbolHeight), true);
 }
 
 QIcon statusItemTitleImage(const std::string& title) {
-  return drawnImage(
+  return panelImage(
       [title](QPainter& p, const QRectF& b) {
         drawText(p, b, QString::fromStdString(title), b.height() * 0.45);
       },

@@ -299,6 +299,12 @@ QWidget* makeFooter(const WelcomeContent& content, const ActionHandler& onAction
   refreshButton->setObjectName("refreshButton");
   row->addWidget(fixButton, 1);
   row->addWidget(refreshButton, 1);
+  if (content.quitButton) {
+    const WelcomeButton& b = *content.quitButton;
+    QPushButton* quit = large(makeButton(b.title, b.action, b.enabled, font, onAction));
+    quit->setObjectName("quitButton");
+    row->addWidget(quit, 0);
+  }
   column->addLayout(row);
   return footer;
 }

@@ -18,7 +18,7 @@ namespace vellora {
 // Widgets that tests and the desktop look up carry object names: "appIcon", "title", "subtitle",
 // "separator", "stepCard<n>", "stepBadge<n>", "stepTitle<n>", "stepDetail<n>",
 // "stepInstructions<n>", "stepAction<n>", "extensionsLink", "openChromeButton",
-// "fixBrowserButton", "refreshButton".
+// "fixBrowserButton", "refreshButton", "quitButton".
 QWidget* makeWelcomeView(const WelcomeContent& content, const QIcon& appIcon,
                          std::function<void(CompanionAction)> onAction);
 

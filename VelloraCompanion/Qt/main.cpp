@@ -2,6 +2,9 @@
 // CompanionApp that owns the state.
 #include <QApplication>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,6 +14,7 @@
 #include "VelloraCompanion/Qt/PlatformIntegration.h"
 #include "VelloraCompanion/Qt/QtDesktop.h"
 #include "VelloraCompanion/Qt/QtDispatch.h"
+#include "VelloraCompanion/Qt/SingleInstance.h"
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Discovery/CodexLocator.h"
 #include "VelloraCore/Platform/Environment.h"
@@ -18,17 +22,54 @@
 #include "VelloraCore/Platform/HomeDirectory.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 
+namespace {
+
+std::string variable(const vellora::Environment& environment, const char* name) {
+  auto found = environment.find(name);
+  return found == environment.end() ? std::string() : found->second;
+}
+
+// Whether a display can be had: one named in DISPLAY or WAYLAND_DISPLAY, or a Qt platform
+// chosen explicitly (offscreen, or the user's own choice). Qt itself would abort without one.
+bool hasDisplay(const vellora::Environment& environment) {
+#if defined(__APPLE__)
+  (void)environment;
+  return true;
+#else
+  return !variable(environment, "QT_QPA_PLATFORM").empty() ||
+         !variable(environment, "DISPLAY").empty() ||
+         !variable(environment, "WAYLAND_DISPLAY").empty();
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace vellora;
+  const Environment environment = currentProcessEnvironment();
+  if (!hasDisplay(environment)) {
+    std::cerr << "Vellora needs a desktop session: no display was found (DISPLAY or "
+                 "WAYLAND_DISPLAY).\n";
+    return 1;
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName("Vellora");
   QApplication::setApplicationDisplayName("Vellora");
   QGuiApplication::setDesktopFileName("vellora-companion");
-  // A menu-bar application: closing the welcome window does not end it.
+  // A menu-bar application: closing the welcome window does not end it (without a tray the
+  // companion ends itself then).
   QApplication::setQuitOnLastWindowClosed(false);
+
+  // One companion per user and display: a second launch shows the running one's window.
+  SingleInstance instance(SingleInstance::socketPath(environment));
+  std::weak_ptr<CompanionApp> running;
+  if (instance.askRunningCompanion([&running] {
+        if (auto app = running.lock()) app->applicationShouldHandleReopen(false);
+      })) {
+    return 0;
+  }
   platform::setActivationPolicy(ActivationPolicy::accessory);
 
-  const Environment environment = currentProcessEnvironment();
   const std::string home = currentHomeDirectory(environment);
   std::unique_ptr<FileSystem> fileSystem = makePosixFileSystem();
   std::unique_ptr<ProcessLauncher> launcher = makePosixProcessLauncher();
@@ -58,6 +99,7 @@ int main(int argc, char** argv) {
       .platform = kHostDesktopPlatform,
   });
   std::weak_ptr<CompanionApp> weak = companion;
+  running = companion;
   desktop.setHandlers(QtDesktop::Handlers{
       .perform =
           [weak](CompanionAction action) {
@@ -77,6 +119,9 @@ int main(int argc, char** argv) {
     if (auto app = weak.lock()) app->applicationDidFinishLaunching();
   });
   const int status = QApplication::exec();
-  companion.reset();
-  return status;
+  // Ends here without waiting for a check in progress: the worker may be inside a probe of
+  // Codex or a wait for Chrome's profiles for many seconds, and a quit must not hang on it.
+  // Nothing is left to save; the children see their pipes close.
+  std::fflush(nullptr);
+  std::_Exit(status);
 }

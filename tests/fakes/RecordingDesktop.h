@@ -43,6 +43,7 @@ class RecordingDesktop final : public Desktop {
   std::vector<OpenRequest> openRequests;
   std::vector<std::string> openedURLs;
   std::vector<std::string> revealedPaths;
+  int terminations = 0;
 
   bool installStatusItem(const StatusItemAppearance& appearance) override {
     statusItems.push_back(appearance);
@@ -78,6 +79,7 @@ class RecordingDesktop final : public Desktop {
     openRequests.push_back({urls, applicationLocation, std::move(completion)});
   }
   void openURL(const std::string& url) override { openedURLs.push_back(url); }
+  void terminate() override { ++terminations; }
   void revealInFileViewer(const std::string& path) override { revealedPaths.push_back(path); }
   std::optional<std::string> executablePath() override { return executable; }
   std::optional<std::string> resourceDirectory() override { return resources; }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "VelloraCompanion/Model/Autostart.h"
 #include "VelloraCompanion/Model/DesktopPlatform.h"
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Chrome/NativeHostManifest.h"
@@ -227,6 +228,48 @@ TEST_F(CompanionCommandsTest, fixInstallsForTheGivenIDAndHostOrSaysWhyNot) {
 
   EXPECT_EQ(client({"fix", "--now"}).status, 2);
   EXPECT_EQ(client({"status", "--yaml"}).status, 2);
+}
+
+TEST_F(CompanionCommandsTest, autostartWritesAndRemovesTheEntryForTheCompanionBesideIt) {
+  environment_["XDG_CONFIG_HOME"] = home_ / "config";
+  const std::string entry = home_ / "config/autostart/vellora-companion.desktop";
+  EXPECT_EQ(client({"autostart", "status"}).out, "off " + entry + "\n");
+
+  const ClientRun on = client({"autostart", "on"});
+  ASSERT_EQ(on.status, 0) << on.err;
+  EXPECT_EQ(on.out, "on " + entry + "\n");
+  // In the build tree the companion lies in its own folder.
+  const std::string companion = fileSystem_->resolvingSymlinks(
+      std::string(VELLORA_BINARY_DIR) + "/VelloraCompanion/Qt/VelloraCompanion");
+  EXPECT_EQ(fileSystem_->readFile(entry, 1 << 16), Autostart::entryText(companion));
+  EXPECT_EQ(client({"autostart", "status"}).out, "on " + entry + "\n");
+
+  EXPECT_EQ(client({"autostart", "off"}).out, "off " + entry + "\n");
+  EXPECT_FALSE(fileSystem_->fileExists(entry));
+  EXPECT_EQ(client({"autostart", "off"}).status, 0);
+  EXPECT_EQ(client({"autostart"}).status, 2);
+  EXPECT_EQ(client({"autostart", "maybe"}).status, 2);
+}
+
+TEST_F(CompanionCommandsTest, uninstallRemovesWhatTheProgramsWroteForTheUser) {
+  ASSERT_EQ(client({"install", "--extension-id", kA}).status, 0);
+  ASSERT_EQ(client({"autostart", "on"}).status, 0);
+  const std::string entry = home_ / ".config/autostart/vellora-companion.desktop";
+  ASSERT_TRUE(manifest());
+
+  const ClientRun run = client({"uninstall"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "removed " + paths_.nativeHostManifestURL() + "\nremoved " + entry +
+                         "\nkept " + paths_.applicationSupportDirectory() +
+                         " (Codex's workspace and the extension copy)\n");
+  EXPECT_FALSE(fileSystem_->fileExists(paths_.nativeHostManifestURL()));
+  EXPECT_FALSE(fileSystem_->fileExists(entry));
+
+  // A file there that is not our host's manifest stays; nothing left is fine.
+  home_.writeFile(paths_.nativeHostManifestURL().substr(home_.path().size() + 1), "not ours");
+  const ClientRun again = client({"uninstall"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(fileSystem_->fileExists(paths_.nativeHostManifestURL()));
 }
 
 }  // namespace

@@ -228,12 +228,70 @@ TEST_F(CompanionAppTest, theWindowComesBackOnReopenAndGoesAwayOnClose) {
   EXPECT_EQ(desktop_.policies.back(), ActivationPolicy::regular);
 }
 
-TEST_F(CompanionAppTest, withoutAStatusItemTheMenuIsDropped) {
+TEST_F(CompanionAppTest, withoutAStatusItemTheWindowIsTheApplication) {
   desktop_.offersStatusItem = false;
   std::shared_ptr<CompanionApp> app = launch();
   finishCheck();
   EXPECT_TRUE(desktop_.menus.empty());
   EXPECT_TRUE(app->latestHealth());
+  // Every content the window shows has the Quit button, also while a check runs.
+  app->refreshStatus();
+  for (const auto& [id, content] : desktop_.welcomeContents) {
+    EXPECT_EQ(content.quitButton, (WelcomeButton{"Quit", CompanionAction::quit, true}));
+  }
+  // Closing it ends the companion; another window's closing does not.
+  app->windowWillClose(*app->setupWindow() + 100);
+  EXPECT_EQ(desktop_.terminations, 0);
+  app->windowWillClose(*app->setupWindow());
+  EXPECT_EQ(desktop_.terminations, 1);
+}
+
+TEST_F(CompanionAppTest, withAStatusItemClosingTheWindowKeepsTheCompanion) {
+  std::shared_ptr<CompanionApp> app = launch();
+  EXPECT_EQ(window().quitButton, std::nullopt);
+  app->windowWillClose(*app->setupWindow());
+  EXPECT_EQ(desktop_.terminations, 0);
+}
+
+TEST_F(CompanionAppTest, startAtLoginIsAnItemOnLinuxThatWritesAndRemovesTheEntry) {
+  const auto startAtLogin = [this]() -> std::optional<StatusMenuItem> {
+    for (const StatusMenuItem& item : menu().items) {
+      if (item.title == "Start at Login") return item;
+    }
+    return std::nullopt;
+  };
+  // The Mac menu has no such item.
+  {
+    std::shared_ptr<CompanionApp> mac = makeApp("/nonexistent", DesktopPlatform::macOS);
+    mac->applicationDidFinishLaunching();
+    EXPECT_EQ(startAtLogin(), std::nullopt);
+  }
+  environment()["XDG_CONFIG_HOME"] = home() / "config";
+  std::shared_ptr<CompanionApp> app = makeApp("/nonexistent", DesktopPlatform::freedesktop);
+  app->applicationDidFinishLaunching();
+  const std::string entry = home() / "config/autostart/vellora-companion.desktop";
+  ASSERT_TRUE(startAtLogin());
+  EXPECT_TRUE(startAtLogin()->checkable);
+  EXPECT_FALSE(startAtLogin()->checked);
+  // Just before "Quit Vellora".
+  EXPECT_EQ(menu().items[menu().items.size() - 2].title, "Start at Login");
+
+  app->perform(CompanionAction::toggleStartAtLogin);
+  EXPECT_TRUE(startAtLogin()->checked);
+  EXPECT_EQ(fileSystem().readFile(entry, 1 << 16), Autostart::entryText(companionExecutable()));
+
+  app->perform(CompanionAction::toggleStartAtLogin);
+  EXPECT_FALSE(startAtLogin()->checked);
+  EXPECT_FALSE(fileSystem().fileExists(entry));
+  EXPECT_TRUE(desktop_.alerts.empty());
+
+  // A folder that cannot be written says so and leaves the item off.
+  fileSystem().removeTree(home() / "config/autostart");
+  fileSystem().writeFileAtomically(home() / "config/autostart", "a file, not the folder");
+  app->perform(CompanionAction::toggleStartAtLogin);
+  ASSERT_EQ(desktop_.alerts.size(), 1u);
+  EXPECT_EQ(desktop_.alerts[0].messageText, "Start at Login Failed");
+  EXPECT_FALSE(startAtLogin()->checked);
 }
 
 TEST_F(CompanionAppTest, openingTheExtensionsPageFallsBackToTheClipboard) {

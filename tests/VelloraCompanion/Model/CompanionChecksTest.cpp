@@ -1,6 +1,7 @@
 #include "VelloraCompanion/Model/CompanionChecks.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "VelloraCompanion/Model/CompanionInstallError.h"
 #include "VelloraCore/Chrome/NativeHostInstaller.h"
@@ -54,6 +55,41 @@ TEST_F(CompanionChecksTest, measuresEachFieldOnItsOwn) {
 
   // Without an executable location the host is missing, whatever the manifest says.
   EXPECT_EQ(makeChecks(std::nullopt).computeHealth({.ids = {kExtensionB}}).nativeHost, m);
+}
+
+TEST_F(CompanionChecksTest, aSystemManifestCountsOnlyWithoutAPerUserOne) {
+  const std::string systemManifest = systemHostsDirectory() + "/com.vellora.companion.json";
+  const std::string systemHost = home() / "usr/lib/vellora/vellora-native-host";
+  fileSystem().createDirectories(home() / "usr/lib/vellora");
+  fileSystem().writeFileAtomically(systemHost, "#!/bin/sh\n");
+  ::chmod(systemHost.c_str(), 0755);
+  fileSystem().createDirectories(systemHostsDirectory());
+  auto writeSystemManifest = [&](const std::string& host, const std::string& id) {
+    fileSystem().writeFileAtomically(systemManifest, NativeHostManifest(host, {id}).encodedData());
+  };
+  const struct {
+    const char* label;
+    std::string host;
+    std::string id;
+    HealthState expected;
+  } cases[] = {
+      {"the packaged host for the extension", systemHost, kExtensionA, r},
+      {"another extension", systemHost, kExtensionB, m},
+      {"a host that is not there", home() / "nowhere/vellora-native-host", kExtensionA, m},
+      {"a host that cannot run", home() / ".codex/auth.json", kExtensionA, m},
+  };
+  signIntoCodex();
+  for (const auto& c : cases) {
+    writeSystemManifest(c.host, c.id);
+    EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, c.expected) << c.label;
+  }
+  fileSystem().writeFileAtomically(systemManifest, "{not json");
+  EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, m);
+
+  // The browser reads the user's manifest first: a stale one is wrong whatever the system has.
+  writeSystemManifest(systemHost, kExtensionA);
+  NativeHostInstaller(paths(), fileSystem()).install(hostPath(), {kExtensionB});
+  EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, e);
 }
 
 TEST_F(CompanionChecksTest, samplesLongerWhenTheExtensionWasSeenBefore) {

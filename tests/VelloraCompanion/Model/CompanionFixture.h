@@ -9,6 +9,7 @@
 #include "VelloraCompanion/Model/CompanionChecks.h"
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Chrome/NativeHostManifest.h"
+#include "VelloraCore/Chrome/SystemHostManifest.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "tests/VelloraCore/Chrome/ChromeProfileFixture.h"
@@ -42,6 +43,12 @@ class CompanionFixture {
   Environment& environment() { return environment_; }
   const AppPaths& paths() const { return paths_; }
   const std::string& hostPath() const { return hostPath_; }
+  // Where makeChecks' checks look for Google Chrome's system-wide manifest (empty at first):
+  // every system folder lies under systemRoot().
+  std::string systemRoot() const { return home_ / "system"; }
+  std::string systemHostsDirectory() const {
+    return systemRoot() + std::string(systemNativeHostsDirectory("chrome"));
+  }
   const std::string& companionExecutable() const { return companionExecutable_; }
   const TemporaryDirectory& home() const { return home_; }
   FileSystem& fileSystem() { return *fileSystem_; }
@@ -84,9 +91,12 @@ class CompanionFixture {
 
   CompanionChecks makeChecks(std::optional<std::string> executable) {
     auto sleeps = sleeps_;
-    return CompanionChecks(*fileSystem_, *launcher_, environment_, home_.path(), paths_,
+    CompanionChecks checks(*fileSystem_, *launcher_, environment_, home_.path(), paths_,
                            std::move(executable), noShell(),
                            [sleeps](double seconds) { sleeps->push_back(seconds); });
+    // The machine's own system-wide manifests stay out of the tests.
+    checks.setSystemNativeHostsRoot(systemRoot());
+    return checks;
   }
   CompanionChecks makeChecks() { return makeChecks(companionExecutable_); }
 

@@ -103,6 +103,9 @@ TEST(StatusMenuTest, givesRowsTheStateSymbolAndActionsTheirOwn) {
     EXPECT_EQ(item.keyEquivalent, "") << expected.title;
   }
 
+  // Without the start at login offered, no item is checkable.
+  for (const StatusMenuItem& item : menu.items) EXPECT_FALSE(item.checkable) << item.title;
+
   EXPECT_EQ(symbolNameForState(HealthState::missing), "xmark.circle");
   EXPECT_EQ(symbolNameForState(HealthState::starting), "clock");
   EXPECT_EQ(symbolNameForState(HealthState::error), "exclamationmark.triangle");
@@ -124,6 +127,20 @@ TEST(CompanionHealthRulesTest, derivesTheCheckingAndTimeOutHealths) {
   EXPECT_EQ(previousExtensionState(test::health(r, r, m, r, r, r)), false);
   for (HealthState other : {u, s, e}) {
     EXPECT_EQ(previousExtensionState(test::health(r, r, other, r, r, r)), std::nullopt);
+  }
+}
+
+TEST(StatusMenuTest, offersStartAtLoginJustBeforeQuit) {
+  for (bool on : {false, true}) {
+    const StatusMenu menu = makeStatusMenu(launchHealth(), on);
+    ASSERT_EQ(menu.items.size(), 16u);
+    const StatusMenuItem& item = menu.items[14];
+    EXPECT_EQ(item.title, "Start at Login");
+    EXPECT_EQ(item.action, CompanionAction::toggleStartAtLogin);
+    EXPECT_TRUE(item.checkable);
+    EXPECT_EQ(item.checked, on);
+    EXPECT_EQ(menu.items[13].kind, StatusMenuItem::Kind::separator);
+    EXPECT_EQ(menu.items[15].title, "Quit Vellora");
   }
 }
 

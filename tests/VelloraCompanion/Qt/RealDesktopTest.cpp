@@ -11,10 +11,15 @@
 // the reason.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <xcb/xcb.h>
 
 #include <QImage>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -97,8 +102,9 @@ struct Running {
 // An X display of its own with a system tray, for one test.
 class XSession {
  public:
-  // Fails the test (with the reason) when the display or the tray cannot start.
-  void start() {
+  // Fails the test (with the reason) when the display or the tray cannot start. `screen` is
+  // Xvfb's WIDTHxHEIGHTxDEPTH; without `tray` the session has none.
+  void start(const std::string& screen = "1280x1024x24", bool tray = true) {
     const std::unique_ptr<FileSystem> fileSystem = makePosixFileSystem();
     for (const char* program : {"/usr/bin/Xvfb", "/usr/bin/trayer", "/usr/bin/xdotool",
                                 "/usr/bin/xwininfo", "/usr/bin/import"}) {
@@ -109,7 +115,7 @@ class XSession {
     // -displayfd: Xvfb picks a free display number and writes it once it accepts clients.
     ProcessLaunchOptions xvfb;
     xvfb.executablePath = "/usr/bin/Xvfb";
-    xvfb.arguments = {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+    xvfb.arguments = {"-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"};
     xvfb.standardError = StreamMode::nullDevice;
     server_ = Running(makePosixProcessLauncher()->launch(xvfb));
     std::string number;
@@ -124,6 +130,7 @@ class XSession {
     ASSERT_NE(number.find('\n'), std::string::npos)
         << "Xvfb did not start a display within " << kStartTimeout.count() << " s";
     display_ = ":" + number.substr(0, number.find('\n'));
+    if (!tray) return;
 
     ProcessLaunchOptions trayer;
     trayer.executablePath = "/usr/bin/trayer";
@@ -166,12 +173,57 @@ class XSession {
     return std::nullopt;
   }
 
-  // The IDs of the windows named exactly `name`.
-  std::vector<std::string> windowsNamed(const std::string& name) const {
-    std::istringstream ids(run("xdotool", {"search", "--name", "^" + name + "$"}));
+  // The IDs of the windows named exactly `name` (only those shown, with `visible`).
+  std::vector<std::string> windowsNamed(const std::string& name, bool visible = false) const {
+    std::vector<std::string> arguments = {"search", "--name", "^" + name + "$"};
+    if (visible) arguments.insert(arguments.begin() + 1, "--onlyvisible");
+    std::istringstream ids(run("xdotool", arguments));
     std::vector<std::string> found;
     for (std::string id; ids >> id;) found.push_back(id);
     return found;
+  }
+
+  // A window's place on the screen and size, from xwininfo.
+  struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  Geometry geometryOf(const std::string& window) const {
+    std::istringstream info(run("xwininfo", {"-id", window}));
+    Geometry geometry;
+    for (std::string line; std::getline(info, line);) {
+      auto value = [&](const std::string& key, int& field) {
+        if (line.find(key) == 0) field = std::stoi(line.substr(key.size()));
+      };
+      value("  Absolute upper-left X: ", geometry.x);
+      value("  Absolute upper-left Y: ", geometry.y);
+      value("  Width: ", geometry.width);
+      value("  Height: ", geometry.height);
+    }
+    return geometry;
+  }
+
+  // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
+  void closeWindow(const std::string& window) const {
+    xcb_connection_t* connection = xcb_connect(display_.c_str(), nullptr);
+    ASSERT_EQ(xcb_connection_has_error(connection), 0);
+    auto atom = [&](const char* name) {
+      xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+          connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+      const xcb_atom_t value = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+      std::free(reply);
+      return value;
+    };
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = static_cast<xcb_window_t>(std::stoul(window));
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+    xcb_disconnect(connection);
   }
 
   // A window's inside size, "WIDTHxHEIGHT".
@@ -214,6 +266,46 @@ class RealDesktopTest : public ::testing::Test {
     environment["VELLORA_CODEX_PATH"] = test::kFakeCodexPath;
     environment["QT_QPA_PLATFORM"] = "xcb";
     return environment;
+  }
+
+  // Runs a program to its end; its exit, or nothing when it did not end within the bound.
+  std::optional<ProcessExit> runToEnd(const std::string& program, Environment environment) {
+    Running child = startCompanion(program, std::move(environment));
+    child.child.process->waitForExit(SteadyTime::now() + kStartTimeout);
+    return child.child.process->exitStatus();
+  }
+
+  // Asks every shown welcome window to close until none is shown; false when one stays. (The
+  // request is repeated: under a parallel test load the first one has been seen to go
+  // unanswered.)
+  bool closeWelcomeWindow() {
+    return waitUntil(
+        [&] {
+          const std::vector<std::string> shown = session_.windowsNamed("Welcome to Vellora", true);
+          for (const std::string& id : shown) session_.closeWindow(id);
+          return shown.empty();
+        },
+        kStartTimeout);
+  }
+
+  // Whether the process ends within the start bound.
+  static bool ends(Running& running) {
+    return waitUntil([&] { return !running.child.process->isRunning(); }, kStartTimeout);
+  }
+
+  // Clicks the footer button that covers column `x` of the window: the lowest thing in that
+  // column that differs from the background below it (found in a photograph, so that the
+  // layout may change). False when nothing is there.
+  bool clickFooterButton(const std::string& window, int x, const std::string& name) {
+    const QImage shot = session_.photograph(window, screenshotPath(name));
+    if (shot.isNull() || x >= shot.width()) return false;
+    const QRgb background = shot.pixel(x, shot.height() - 5);
+    int bottom = shot.height() - 5;
+    while (bottom > 0 && shot.pixel(x, bottom) == background) --bottom;
+    if (bottom < 100) return false;
+    session_.run("xdotool", {"mousemove", "--window", window, std::to_string(x),
+                             std::to_string(bottom - 12), "click", "1"});
+    return true;
   }
 
   Running startCompanion(const std::string& program, Environment environment) {
@@ -416,6 +508,165 @@ TEST_F(RealDesktopTest, chromiumLoadsOurPackagedExtensionAndRefreshFindsIt) {
       .manifestPath =
           [](const AppPaths& paths) { return paths.browser("chromium")->nativeHostManifestURL; },
   });
+}
+
+TEST_F(RealDesktopTest, aSecondLaunchShowsTheRunningCompanionsWindowAndEnds) {
+  Running first = startCompanion(VELLORA_COMPANION_PATH, companionEnvironment());
+  std::string window = waitForWelcomeWindow();
+  ASSERT_FALSE(window.empty());
+  waitForCompleteSteps(window, 2, "desktop-first-launch");
+  // With a tray, closing the window leaves the companion running.
+  EXPECT_TRUE(closeWelcomeWindow());
+  EXPECT_TRUE(first.child.process->isRunning());
+
+  EXPECT_EQ(runToEnd(VELLORA_COMPANION_PATH, companionEnvironment()),
+            (ProcessExit{ProcessExit::Reason::exited, 0}));
+  window = waitForWelcomeWindow();
+  ASSERT_FALSE(window.empty());
+  session_.photograph(window, screenshotPath("desktop-second-launch"));
+  EXPECT_EQ(session_.windowsNamed("Welcome to Vellora", true).size(), 1u);
+  EXPECT_TRUE(first.child.process->isRunning());
+  // A single companion: one icon in the tray.
+  std::istringstream tree(session_.run("xwininfo", {"-tree", "-id", *session_.trayPanel()}));
+  int icons = 0;
+  for (std::string line; std::getline(tree, line);) {
+    if (line.find("(\"VelloraCompanion\"") != std::string::npos) ++icons;
+  }
+  EXPECT_EQ(icons, 1);
+
+  // Another runtime folder is another session: a companion of its own starts there.
+  Environment elsewhere = companionEnvironment();
+  ::mkdir((home_ / "runtime-2").c_str(), 0700);
+  elsewhere["XDG_RUNTIME_DIR"] = home_ / "runtime-2";
+  Running second = startCompanion(VELLORA_COMPANION_PATH, elsewhere);
+  EXPECT_TRUE(
+      waitUntil([&] { return session_.windowsNamed("Welcome to Vellora", true).size() == 2; },
+                kStartTimeout));
+  EXPECT_TRUE(second.child.process->isRunning());
+}
+
+class NoTrayDesktopTest : public RealDesktopTest {
+ protected:
+  void SetUp() override {}
+  void start(const std::string& screen) {
+    session_.start(screen, false);
+    if (HasFatalFailure()) return;
+    home_.writeFile(".codex/auth.json", R"({"OPENAI_API_KEY":"sk-test"})");
+    ::mkdir((home_ / "runtime").c_str(), 0700);
+  }
+  // The Quit button: the rightmost of the footer row.
+  static constexpr int kQuitColumn = 445;
+};
+
+TEST_F(NoTrayDesktopTest, withoutATrayClosingTheWindowEndsTheCompanion) {
+  start("1280x1024x24");
+  ASSERT_FALSE(HasFatalFailure());
+  Running companion = startCompanion(VELLORA_COMPANION_PATH, companionEnvironment());
+  const std::string window = waitForWelcomeWindow();
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(session_.sizeOf(window), "570x700");
+  waitForCompleteSteps(window, 2, "desktop-no-tray");
+  EXPECT_TRUE(closeWelcomeWindow() || !companion.child.process->isRunning());
+  EXPECT_TRUE(ends(companion)) << "the companion still runs after its window closed";
+  EXPECT_EQ(companion.child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::exited, 0}));
+}
+
+TEST_F(NoTrayDesktopTest, onASmallScreenTheWindowFitsAndItsFooterIsReachable) {
+  start("1024x600x24");
+  ASSERT_FALSE(HasFatalFailure());
+  Running companion = startCompanion(VELLORA_COMPANION_PATH, companionEnvironment());
+  const std::string window = waitForWelcomeWindow();
+  ASSERT_FALSE(window.empty());
+  waitForCompleteSteps(window, 2, "desktop-small-screen");
+  const XSession::Geometry geometry = session_.geometryOf(window);
+  EXPECT_GE(geometry.y, 0);
+  EXPECT_GE(geometry.x, 0);
+  EXPECT_LE(geometry.y + geometry.height, 600);
+  EXPECT_LE(geometry.x + geometry.width, 1024);
+  EXPECT_LT(geometry.height, 700);
+
+  // The wheel scrolls the content to its end, where the footer's Quit button ends the
+  // companion.
+  for (int i = 0; i < 15; ++i) {
+    session_.run("xdotool", {"mousemove", "--window", window, "280", "300", "click", "5"});
+  }
+  ASSERT_TRUE(clickFooterButton(window, kQuitColumn, "desktop-small-screen-scrolled"));
+  EXPECT_TRUE(ends(companion)) << "Quit at the end of the scrolled window did not end it";
+}
+
+TEST_F(NoTrayDesktopTest, quitEndsTheCompanionWhileACheckRuns) {
+  start("1280x1024x24");
+  ASSERT_FALSE(HasFatalFailure());
+  // Codex takes its time to answer: the launch refresh is still running when Quit is chosen.
+  const std::string scenario = home_.writeFile("slow-codex.json", R"({"start": [{"sleep": 20}]})");
+  Environment environment = companionEnvironment();
+  environment["VELLORA_FAKE_CODEX_SCENARIO"] = scenario;
+  Running companion = startCompanion(VELLORA_COMPANION_PATH, environment);
+  const std::string window = waitForWelcomeWindow();
+  ASSERT_FALSE(window.empty());
+  std::this_thread::sleep_for(1s);
+  const SteadyTime::time_point chosen = SteadyTime::now();
+  ASSERT_TRUE(clickFooterButton(window, kQuitColumn, "desktop-quit-during-check"));
+  EXPECT_TRUE(ends(companion)) << "Quit did not end the companion";
+  std::cout
+      << "Quit during a check: the process ended "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(SteadyTime::now() - chosen).count()
+      << " ms after the click\n";
+}
+
+TEST_F(RealDesktopTest, startAtLoginInTheMenuWritesAndRemovesTheAutostartEntry) {
+  Environment environment = companionEnvironment();
+  environment["XDG_CONFIG_HOME"] = home_ / "config";
+  Running companion = startCompanion(VELLORA_COMPANION_PATH, environment);
+  ASSERT_FALSE(waitForWelcomeWindow().empty());
+  std::string trayIcon;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        std::istringstream tree(session_.run("xwininfo", {"-tree", "-id", *session_.trayPanel()}));
+        for (std::string line; std::getline(tree, line);) {
+          if (line.find("(\"VelloraCompanion\"") == std::string::npos) continue;
+          std::istringstream fields(line);
+          fields >> trayIcon;
+          return true;
+        }
+        return false;
+      },
+      kStartTimeout));
+  const std::string entry = home_ / "config/autostart/vellora-companion.desktop";
+  // The item just above "Quit Vellora", chosen from the keyboard.
+  auto chooseStartAtLogin = [&](const std::string& photo) {
+    session_.run("xdotool", {"mousemove", "--window", trayIcon, "11", "11", "click", "1"});
+    std::this_thread::sleep_for(1s);
+    session_.run("xdotool", {"key", "Up", "Up"});
+    session_.photograph("root", screenshotPath(photo));
+    session_.run("xdotool", {"key", "Return"});
+  };
+  chooseStartAtLogin("desktop-start-at-login");
+  ASSERT_TRUE(waitUntil([&] { return fileSystem_->fileExists(entry); }, kStartTimeout));
+  const std::string text = fileSystem_->readFile(entry, 1 << 16);
+  const std::string companionPath = fileSystem_->resolvingSymlinks(VELLORA_COMPANION_PATH);
+  EXPECT_NE(text.find("\nTryExec=" + companionPath + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nExec=" + companionPath + "\n"), std::string::npos) << text;
+
+  chooseStartAtLogin("desktop-start-at-login-checked");
+  EXPECT_TRUE(waitUntil([&] { return !fileSystem_->fileExists(entry); }, kStartTimeout));
+  EXPECT_TRUE(companion.child.process->isRunning());
+}
+
+TEST(CompanionWithoutADisplayTest, saysSoAndEnds) {
+  // No display and no Qt platform chosen: Qt itself would abort.
+  ProcessLaunchOptions options;
+  options.executablePath = VELLORA_COMPANION_PATH;
+  options.environment = {{"PATH", "/usr/bin:/bin"}, {"HOME", "/nonexistent"}};
+  options.standardOutput = StreamMode::nullDevice;
+  options.standardError = StreamMode::pipe;
+  LaunchedProcess child = makePosixProcessLauncher()->launch(options);
+  const std::string error = readAll(*child.standardError, SteadyTime::now() + kCommandTimeout);
+  child.process->waitForExit(SteadyTime::now() + kCommandTimeout);
+  EXPECT_EQ(error,
+            "Vellora needs a desktop session: no display was found (DISPLAY or "
+            "WAYLAND_DISPLAY).\n");
+  EXPECT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::exited, 1}));
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QImage>
 #include <QMenu>
 #include <memory>
 #include <vector>
 
 #include "VelloraCompanion/Model/CompanionHealthRules.h"
+#include "VelloraCompanion/Qt/SymbolImages.h"
 #include "tests/VelloraCompanion/Model/CompanionFixture.h"
 #include "tests/VelloraCompanion/Qt/OffscreenApplication.h"
 
@@ -97,6 +99,28 @@ TEST(StatusMenuViewTest, choosingACommandSendsItsAction) {
                       CompanionAction::openSetupGuide, CompanionAction::installNativeHost,
                       CompanionAction::openChromeExtensions, CompanionAction::showExtensionFolder,
                       CompanionAction::refreshStatus, CompanionAction::quit}));
+}
+
+TEST(StatusMenuViewTest, theDrawnTrayIconStandsOutOnDarkAndLightPanels) {
+  test::ensureOffscreenApplication();
+  if (QIcon::hasThemeIcon("applications-internet")) GTEST_SKIP() << "the icon theme has a globe";
+  const StatusItemAppearance appearance;
+  for (const QIcon& icon :
+       {statusItemSymbolImage(appearance), statusItemTitleImage(appearance.fallbackTitle)}) {
+    const QImage image = icon.pixmap(QSize(18, 18), 2.0).toImage();
+    int dark = 0, light = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor pixel = image.pixelColor(x, y);
+        if (pixel.alpha() < 200) continue;
+        if (pixel.lightness() < 60) ++dark;
+        if (pixel.lightness() > 200) ++light;
+      }
+    }
+    // Dark lines for a light panel, inside a light outline for a dark one.
+    EXPECT_GT(dark, 20);
+    EXPECT_GT(light, 20);
+  }
 }
 
 }  // namespace
