@@ -81,15 +81,26 @@ TEST_F(CompanionChecksTest, aSystemManifestCountsOnlyWithoutAPerUserOne) {
   signIntoCodex();
   for (const auto& c : cases) {
     writeSystemManifest(c.host, c.id);
-    EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, c.expected) << c.label;
+    EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, c.expected) << c.label;
   }
   fileSystem().writeFileAtomically(systemManifest, "{not json");
-  EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, m);
+  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, m);
 
   // The browser reads the user's manifest first: a stale one is wrong whatever the system has.
   writeSystemManifest(systemHost, kExtensionA);
   NativeHostInstaller(paths(), fileSystem()).install(hostPath(), {kExtensionB});
-  EXPECT_EQ(makeChecks().computeHealth({kExtensionA}).nativeHost, e);
+  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, e);
+
+  // Each browser has its own system folder: Chromium's serves the extension found in Chromium,
+  // Google Chrome's does not.
+  const std::string chromiumHosts =
+      systemRoot() + std::string(systemNativeHostsDirectory("chromium"));
+  fileSystem().createDirectories(chromiumHosts);
+  const DetectedExtensions inChromium{.ids = {kExtensionA}, .browsers = {"chromium"}};
+  EXPECT_EQ(makeChecks().computeHealth(inChromium).nativeHost, m);
+  fileSystem().writeFileAtomically(chromiumHosts + "/com.vellora.companion.json",
+                                   NativeHostManifest(systemHost, {kExtensionA}).encodedData());
+  EXPECT_EQ(makeChecks().computeHealth(inChromium).nativeHost, r);
 }
 
 TEST_F(CompanionChecksTest, samplesLongerWhenTheExtensionWasSeenBefore) {
