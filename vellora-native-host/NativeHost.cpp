@@ -64,13 +64,22 @@ std::optional<Clock::TimePoint> earlier(std::optional<Clock::TimePoint> a,
 
 NativeHost::NativeHost(NativeMessageIO& io, const Clock& clock) : io_(io), clock_(clock) {}
 
-NativeHost::~NativeHost() {
-  if (bridge_) bridge_->setIdleHandler(nullptr);
-}
+NativeHost::~NativeHost() = default;
 
 int NativeHost::run(AppServerBridge& bridge) noexcept {
-  bridge_ = &bridge;
-  bridge_->setIdleHandler([this] { flushQuietly(); });
+  // The bridge may be destroyed before the host (main makes it second), so the host lets go of
+  // it on every way out of this function, and never touches it again.
+  struct Attachment {
+    NativeHost& host;
+    Attachment(NativeHost& host, AppServerBridge& bridge) : host(host) {
+      host.bridge_ = &bridge;
+      bridge.setIdleHandler([&host] { host.flushQuietly(); });
+    }
+    ~Attachment() {
+      host.bridge_->setIdleHandler(nullptr);
+      host.bridge_ = nullptr;
+    }
+  } attachment(*this, bridge);
   try {
     try {
       for (;;) {
