@@ -679,9 +679,13 @@ const char* withinChromeLimit(std::size_t frameBytes) {
 
 void attachmentFrames() {
   const std::unique_ptr<vellora::FileSystem> fileSystem = vellora::makePosixFileSystem();
-  const vellora::GeneratedImageAttachmentBuilder builder(*fileSystem, 700000);
+  const vellora::GeneratedImageAttachmentBuilder builder(
+      *fileSystem, "/Users/someone/.codex/generated_images", 700000);
   // The most image bytes whose PNG data URL fits: 22 + 4 * ceil(n / 3) <= 700,000.
   constexpr std::size_t kBytes = (700000 - 22) / 4 * 3;
+  // Only an image is sent: each case's bytes follow the header of a 1 x 1 PNG.
+  const std::string header(
+      "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0\x90wS\xde", 33);
   struct Case {
     const char* label;
     std::string bytes;
@@ -692,6 +696,7 @@ void attachmentFrames() {
     state = state * 1103515245u + 12345u;
     byte = static_cast<char>(state >> 24);
   }
+  for (Case& c : cases) c.bytes.replace(0, header.size(), header);
   for (const Case& c : cases) {
     vellora::GeneratedImageCandidate candidate;
     candidate.sourceID = "ig_0123456789abcdef0123456789abcdef";

@@ -5,6 +5,7 @@
 #include "VelloraCore/AppServer/CodexAppServerConfiguration.h"
 #include "VelloraCore/AppServer/CodexAuthDetector.h"
 #include "VelloraCore/Chrome/AppPaths.h"
+#include "VelloraCore/Discovery/CodexHomeDirectory.h"
 #include "VelloraCore/Discovery/CodexLocator.h"
 #include "VelloraCore/Platform/Clock.h"
 #include "VelloraCore/Platform/Environment.h"
@@ -34,7 +35,10 @@ int main() {
       .paths = vellora::AppPaths::platformLayout(home, environment),
       .locator = vellora::CodexLocator(*fileSystem, environment, home,
                                        vellora::CodexLocator::loginShellResolver(*launcher, &host)),
-      .authDetector = vellora::CodexAuthDetector::forHomeDirectory(home, *fileSystem),
+      // Codex's own folder: its sign-in file, and where the bridge looks for its skills and
+      // saved images.
+      .authDetector =
+          vellora::CodexAuthDetector(vellora::codexHomeDirectory(environment, home), *fileSystem),
       .configuration = vellora::CodexAppServerConfiguration(environment),
       .fileSystem = *fileSystem,
       .launcher = *launcher,

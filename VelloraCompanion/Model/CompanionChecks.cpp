@@ -12,6 +12,7 @@
 #include "VelloraCore/Chrome/ChromeExtensionIDRefreshSampler.h"
 #include "VelloraCore/Chrome/NativeHostInstaller.h"
 #include "VelloraCore/Chrome/SystemHostManifest.h"
+#include "VelloraCore/Discovery/CodexHomeDirectory.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 
@@ -159,7 +160,8 @@ CompanionHealth CompanionChecks::measure(const DetectedExtensions& extensions,
   health.appServer =
       CodexAppServerAvailability(locator, *launcher_, *fileSystem_, environment_, homeDirectory_)
           .healthState(probeTimeout);
-  health.auth = CodexAuthDetector::forHomeDirectory(homeDirectory_, *fileSystem_).healthState();
+  health.auth = CodexAuthDetector(codexHomeDirectory(environment_, homeDirectory_), *fileSystem_)
+                    .healthState();
   return health;
 }
 

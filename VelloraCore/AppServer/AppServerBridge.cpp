@@ -37,8 +37,11 @@ AppServerBridge::AppServerBridge(Collaborators c)
       homeDirectory_(std::move(c.homeDirectory)),
       timing_(c.timing),
       turnInputBuilder_(fileSystem_, kMaxSkillInstructionCharacters,
-                        CodexTurnInputBuilder::defaultAllowedSkillRoots(homeDirectory_)),
-      generatedImageAttachmentBuilder_(fileSystem_, kMaxDataURLBytes) {}
+                        CodexTurnInputBuilder::defaultAllowedSkillRoots(
+                            homeDirectory_, authDetector_.codexHomeDirectory())),
+      generatedImageAttachmentBuilder_(
+          fileSystem_, authDetector_.codexHomeDirectory() + "/generated_images", kMaxDataURLBytes) {
+}
 
 AppServerBridge::~AppServerBridge() {
   // The host is ending: the child sees its input close and ends on its own.

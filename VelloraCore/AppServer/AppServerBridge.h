@@ -58,7 +58,8 @@ class AppServerBridge {
 
   // Everything the bridge is built from. `environment` (this process's own) and
   // `homeDirectory` (the current user's) are the base of the child's environment and of the
-  // skill roots. Every reference must outlive the bridge.
+  // skill roots; the folder of `authDetector` is Codex's own, where its skills and saved images
+  // are looked for too. Every reference must outlive the bridge.
   struct Collaborators {
     AppPaths paths;
     CodexLocator locator;

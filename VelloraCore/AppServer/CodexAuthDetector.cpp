@@ -35,11 +35,6 @@ bool isNonEmptyObject(const JSONValue* value) noexcept {
 CodexAuthDetector::CodexAuthDetector(std::string codexHomeDirectory, const FileSystem& fileSystem)
     : codexHomeDirectory_(std::move(codexHomeDirectory)), fileSystem_(&fileSystem) {}
 
-CodexAuthDetector CodexAuthDetector::forHomeDirectory(const std::string& homeDirectory,
-                                                      const FileSystem& fileSystem) {
-  return CodexAuthDetector(homeDirectory + "/.codex", fileSystem);
-}
-
 std::string CodexAuthDetector::credentialsFilePath() const {
   return codexHomeDirectory_ + "/auth.json";
 }

@@ -9,7 +9,7 @@ namespace vellora {
 class FileSystem;
 
 // Tells whether the user has signed in to Codex or configured an API key, by looking at the
-// credentials file auth.json in the Codex home directory (HOME/.codex). Nothing is contacted and
+// credentials file auth.json in Codex's own folder (codexHomeDirectory()). Nothing is contacted and
 // nothing is validated; the file is read anew on every call. Immutable; any thread may use it.
 //
 // Signed in when the file's top-level object has any of:
@@ -18,11 +18,9 @@ class FileSystem;
 //   "auth_mode":      non-empty trimmed text, together with a "last_refresh" member (null counts)
 class CodexAuthDetector {
  public:
+  // `codexHomeDirectory` is Codex's folder (see codexHomeDirectory() of CodexHomeDirectory.h);
   // `fileSystem` must outlive the detector.
   CodexAuthDetector(std::string codexHomeDirectory, const FileSystem& fileSystem);
-  // The detector for the Codex home of the given user home directory: home + "/.codex".
-  static CodexAuthDetector forHomeDirectory(const std::string& homeDirectory,
-                                            const FileSystem& fileSystem);
 
   const std::string& codexHomeDirectory() const noexcept { return codexHomeDirectory_; }
   // codexHomeDirectory() + "/auth.json"

@@ -99,8 +99,9 @@ TurnJudgement::Verdict TurnJudgement::judge(const JSONValue& message, Clock::Tim
   if (*method == Notifications::kAgentMessageDelta && thisThread && !otherTurn) {
     verdict.delta = stringMember(params, "delta");
   }
-  // An image that an earlier turn of the thread finished late is still shown, with this one.
-  verdict.mayCarryImages = thisThread && isCodexOutput(*method, params);
+  // Only this turn's output may name images: what an earlier turn of the thread finishes late
+  // is nobody's, as its text is.
+  verdict.mayCarryImages = thisThread && !otherTurn && isCodexOutput(*method, params);
 
   if (completion) {
     if (otherTurn || !thisThread) return verdict;

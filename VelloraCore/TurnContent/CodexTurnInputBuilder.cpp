@@ -111,9 +111,10 @@ void appendContextJSON(std::string& out, const JSONValue& context) {
 }  // namespace
 
 std::vector<std::string> CodexTurnInputBuilder::defaultAllowedSkillRoots(
-    std::string_view homeDirectory) {
-  std::string home(homeDirectory);
-  return {home + "/.codex/skills", home + "/.codex/plugins/cache", home + "/.agents/skills",
+    std::string_view homeDirectory, std::string_view codexHomeDirectory) {
+  const std::string home(homeDirectory);
+  const std::string codex(codexHomeDirectory);
+  return {codex + "/skills", codex + "/plugins/cache", home + "/.agents/skills",
           home + "/.synk/skills"};
 }
 

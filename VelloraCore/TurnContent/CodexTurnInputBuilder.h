@@ -26,8 +26,10 @@ class CodexTurnInputBuilder {
   // Skill files longer than this are not read at all.
   static constexpr std::size_t kMaxSkillFileBytes = std::size_t{64} << 20;
 
-  // HOME/.codex/skills, HOME/.codex/plugins/cache, HOME/.agents/skills, HOME/.synk/skills.
-  static std::vector<std::string> defaultAllowedSkillRoots(std::string_view homeDirectory);
+  // CODEX/skills, CODEX/plugins/cache, HOME/.agents/skills, HOME/.synk/skills, where CODEX is
+  // Codex's own folder (HOME/.codex unless CODEX_HOME moved it) and HOME the user's home.
+  static std::vector<std::string> defaultAllowedSkillRoots(std::string_view homeDirectory,
+                                                           std::string_view codexHomeDirectory);
 
   // Each root is standardised and resolved through symbolic links now; the order is kept. With
   // no roots no skill file is ever read. The host uses 12000 characters and the default roots.

@@ -12,31 +12,31 @@
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/RandomUUID.h"
 #include "VelloraCore/TurnContent/Base64.h"
+#include "VelloraCore/TurnContent/ImageHeader.h"
 #include "VelloraCore/TurnContent/RasterImage.h"
 
 namespace vellora {
 
 namespace {
 
-// A saved image path: a run without white space, quotes or angle brackets that starts with a
-// slash, passes through ".codex/generated_images/" and ends in an image extension. White space
-// is Unicode's, as in "\u00A0" or "\u2028".
+// A saved image path: one of the prefixes (the image folder and a slash), then a run without
+// white space, quotes or angle brackets that ends in an image extension of any case. The folder
+// is matched exactly, as Codex names it. White space is Unicode's, as in "\u00A0" or "\u2028".
 constexpr char kWhiteSpace[] =
     R"(\t\n\x0B\f\r \x{85}\x{A0}\x{1680}\x{2000}-\x{200A}\x{2028}\x{2029}\x{202F}\x{205F}\x{3000})";
 
-std::string savedImagePathPattern() {
+std::shared_ptr<const RE2> savedImagePathExpression(const std::vector<std::string>& prefixes) {
+  std::string alternatives;
+  for (const std::string& prefix : prefixes) {
+    if (!alternatives.empty()) alternatives += '|';
+    alternatives += RE2::QuoteMeta(prefix);
+  }
   const std::string pathCharacter = std::string("[^") + kWhiteSpace + R"("'<>])";
-  return "(/" + pathCharacter + "*\\.codex/generated_images/" + pathCharacter +
-         "+\\.(?:png|jpe?g|webp))";
-}
-
-const RE2& savedImagePathExpression() {
-  static const RE2 expression = [] {
-    RE2::Options options;
-    options.set_case_sensitive(false);
-    options.set_log_errors(false);
-    return RE2(savedImagePathPattern(), options);
-  }();
+  RE2::Options options;
+  options.set_log_errors(false);
+  auto expression = std::make_shared<const RE2>(
+      "((?:" + alternatives + ")" + pathCharacter + "+\\.(?i:png|jpe?g|webp))", options);
+  if (!expression->ok()) return nullptr;
   return expression;
 }
 
@@ -72,71 +72,27 @@ std::string lastPathComponent(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string lowercasedASCII(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
+// Whether a standardised, resolved path lies inside the standardised, resolved `folder`, with
+// at least one component after it.
+bool isInside(std::string_view path, std::string_view folder) {
+  if (folder == "/") return path.size() > 1 && path.front() == '/';
+  return path.size() > folder.size() + 1 && path.starts_with(folder) && path[folder.size()] == '/';
 }
 
-// Whether an absolute, standardised path names something inside a ".codex/generated_images"
-// folder: two consecutive components with those names (in any case, as the scan finds them)
-// and at least one component after them. Any file name is fine here: "ig 1.png" included.
-bool isInGeneratedImagesFolder(std::string_view path) {
-  const std::vector<std::string_view> components = pathComponents(path);
-  for (std::size_t index = 0; index + 2 < components.size(); ++index) {
-    if (lowercasedASCII(components[index]) == ".codex" &&
-        lowercasedASCII(components[index + 1]) == "generated_images") {
-      return true;
-    }
-  }
-  return false;
-}
-
-std::string mimeTypeForPath(std::string_view path) {
-  const std::string name = lastPathComponent(path);
-  const std::size_t dot = name.rfind('.');
-  const std::string extension =
-      dot == std::string::npos || dot == 0 ? "" : lowercasedASCII(name.substr(dot + 1));
-  if (extension == "jpg" || extension == "jpeg") return "image/jpeg";
-  if (extension == "webp") return "image/webp";
-  return "image/png";
-}
-
-std::string sniffedMimeType(std::string_view bytes) {
-  if (bytes.substr(0, 4) == "\x89PNG") return "image/png";
-  if (bytes.substr(0, 2) == "\xFF\xD8") return "image/jpeg";
-  if (bytes.size() < 12) return "image/png";
-  if (bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP") return "image/webp";
-  return "image/png";
-}
-
-struct DecodedResult {
-  std::string bytes;
-  std::string mimeType;
-};
-
-// `result` as Codex returns it: a base64 data URL, or bare base64.
-std::optional<DecodedResult> decodedResult(std::string_view result) {
+// The bytes of `result` as Codex returns it: a base64 data URL, or bare base64. What the URL
+// says its media type is does not count; the bytes tell.
+std::optional<std::string> decodedResult(std::string_view result) {
   std::optional<std::string> bytes;
-  std::string mimeType;
   const std::size_t comma = result.find(',');
   if (result.substr(0, 5) == "data:" && comma != std::string_view::npos) {
     const std::string_view header = result.substr(0, comma);
     if (header.find(";base64") == std::string_view::npos) return std::nullopt;
     bytes = base64Decoded(result.substr(comma + 1));
-    if (!bytes) return std::nullopt;
-    // The media type is what stands before the first ";"; "data:;base64," names none.
-    const std::string_view parameters = header.substr(5);
-    mimeType = std::string(parameters.substr(0, parameters.find(';')));
   } else {
     bytes = base64Decoded(result);
-    if (!bytes) return std::nullopt;
   }
-  if (bytes->empty()) return std::nullopt;
-  if (mimeType.empty()) mimeType = sniffedMimeType(*bytes);
-  return DecodedResult{std::move(*bytes), std::move(mimeType)};
+  if (!bytes || bytes->empty()) return std::nullopt;
+  return bytes;
 }
 
 std::string dataURL(std::string_view mimeType, std::string_view bytes) {
@@ -183,43 +139,6 @@ std::string internetDateTime(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-// Whether `text` holds ".codex/generated_" in some ASCII case, which every saved path does.
-// Case-insensitive matching folds no letter of it to anything but its ASCII pair (only k and s
-// have other case folds), so a text without it cannot match the pattern and is not scanned:
-// every streamed delta passes through here.
-bool mayNameSavedPath(std::string_view text) noexcept {
-  constexpr std::string_view kMarker = ".codex/generated_";
-  constexpr std::size_t kSlashAt = 6;  // the slash in kMarker
-  for (std::size_t slash = text.find('/', kSlashAt); slash != std::string_view::npos;
-       slash = text.find('/', slash + 1)) {
-    const std::size_t start = slash - kSlashAt;
-    if (text.size() - start < kMarker.size()) return false;
-    std::size_t i = 0;
-    while (i < kMarker.size()) {
-      char c = text[start + i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != kMarker[i]) break;
-      ++i;
-    }
-    if (i == kMarker.size()) return true;
-  }
-  return false;
-}
-
-void scanForSavedPaths(const std::string& text, std::set<std::string, std::less<>>& seen,
-                       std::vector<GeneratedImageCandidate>& candidates) {
-  if (!mayNameSavedPath(text)) return;
-  const RE2& expression = savedImagePathExpression();
-  re2::StringPiece input(text);
-  re2::StringPiece match;
-  while (RE2::FindAndConsume(&input, expression, &match)) {
-    std::string path(match.data(), match.size());
-    if (hasDotComponent(path)) continue;
-    if (!seen.insert(path).second) continue;
-    candidates.push_back(GeneratedImageCandidate{std::nullopt, std::nullopt, std::move(path)});
-  }
-}
-
 // Chrome refuses a message from the host over 1 MiB and drops the connection. The frame writer
 // escapes every "/" as "\\/", so a data URL within maxDataURLBytes can still double on the wire
 // when its base64 is mostly slashes; such a URL is treated as too large. The margin leaves room
@@ -234,8 +153,45 @@ bool fitsOnTheWire(std::string_view url) {
 }  // namespace
 
 GeneratedImageAttachmentBuilder::GeneratedImageAttachmentBuilder(const FileSystem& fileSystem,
+                                                                 std::string imageFolder,
                                                                  std::int64_t maxDataURLBytes)
-    : fileSystem_(fileSystem), maxDataURLBytes_(maxDataURLBytes) {}
+    : fileSystem_(fileSystem), maxDataURLBytes_(maxDataURLBytes) {
+  while (imageFolder.size() > 1 && imageFolder.back() == '/') imageFolder.pop_back();
+  if (imageFolder.empty() || imageFolder.front() != '/') return;
+  imageFolder_ = std::move(imageFolder);
+  // Codex may name its files through the folder as it was given (a ~/.codex that is a link)
+  // or as resolved.
+  const auto prefix = [](const std::string& folder) {
+    return folder == "/" ? folder : folder + "/";
+  };
+  scannedPrefixes_.push_back(prefix(imageFolder_));
+  try {
+    const std::string resolved = prefix(fileSystem_.resolvingSymlinks(imageFolder_));
+    if (resolved != scannedPrefixes_.front()) scannedPrefixes_.push_back(resolved);
+  } catch (...) {
+  }
+  savedImagePathExpression_ = savedImagePathExpression(scannedPrefixes_);
+}
+
+void GeneratedImageAttachmentBuilder::scanForSavedPaths(
+    const std::string& text, std::set<std::string, std::less<>>& seen,
+    std::vector<GeneratedImageCandidate>& candidates) const {
+  // Every streamed delta passes through here: a text that holds no prefix is not scanned.
+  if (!savedImagePathExpression_) return;
+  if (std::none_of(
+          scannedPrefixes_.begin(), scannedPrefixes_.end(),
+          [&](const std::string& prefix) { return text.find(prefix) != std::string::npos; })) {
+    return;
+  }
+  re2::StringPiece input(text);
+  re2::StringPiece match;
+  while (RE2::FindAndConsume(&input, *savedImagePathExpression_, &match)) {
+    std::string path(match.data(), match.size());
+    if (hasDotComponent(path)) continue;
+    if (!seen.insert(path).second) continue;
+    candidates.push_back(GeneratedImageCandidate{std::nullopt, std::nullopt, std::move(path)});
+  }
+}
 
 std::vector<JSONValue> GeneratedImageAttachmentBuilder::attachments(
     const JSONValue& message, std::string_view threadID,
@@ -300,21 +256,20 @@ std::optional<JSONValue> GeneratedImageAttachmentBuilder::attachment(
     const GeneratedImageCandidate& candidate,
     std::chrono::system_clock::time_point now) const noexcept {
   try {
+    // Only an image is sent, typed by its bytes: a saved file that is none counts as unreadable.
     std::optional<std::string> bytes;
-    std::string mimeType;
+    std::optional<ImageHeader> header;
     if (candidate.savedPath) {
       bytes = readSavedImage(*candidate.savedPath);
-      if (bytes) mimeType = mimeTypeForPath(*candidate.savedPath);
+      if (bytes) header = ImageHeader::read(*bytes);
     }
-    if (!bytes && candidate.result) {
-      std::optional<DecodedResult> decoded = decodedResult(*candidate.result);
-      if (!decoded) return std::nullopt;
-      bytes = std::move(decoded->bytes);
-      mimeType = std::move(decoded->mimeType);
+    if (!header && candidate.result) {
+      bytes = decodedResult(*candidate.result);
+      if (bytes) header = ImageHeader::read(*bytes);
     }
-    if (!bytes) return std::nullopt;
+    if (!header) return std::nullopt;
 
-    std::optional<std::string> url = fittedDataURL(*bytes, mimeType);
+    std::optional<std::string> url = fittedDataURL(*bytes, header->mimeType);
     if (!url) return std::nullopt;
     bytes.reset();
 
@@ -388,13 +343,15 @@ std::optional<std::string> GeneratedImageAttachmentBuilder::fittedDataURL(
 std::optional<std::string> GeneratedImageAttachmentBuilder::readSavedImage(
     const std::string& savedPath) const noexcept {
   try {
-    // The path may come from text that a web page can steer; only a file that really lies in a
-    // generated-images folder, after following links, is read.
-    if (savedPath.empty() || savedPath.front() != '/' || hasDotComponent(savedPath)) {
+    // The path may come from text that a web page can steer; only a file that really lies in
+    // Codex's image folder, after following links of both, is read.
+    if (imageFolder_.empty() || savedPath.empty() || savedPath.front() != '/' ||
+        hasDotComponent(savedPath)) {
       return std::nullopt;
     }
+    const std::string folder = fileSystem_.resolvingSymlinks(imageFolder_);
     const std::string resolved = fileSystem_.resolvingSymlinks(savedPath);
-    if (!isInGeneratedImagesFolder(resolved)) return std::nullopt;
+    if (!isInside(resolved, folder)) return std::nullopt;
     if (!fileSystem_.isRegularFile(resolved)) return std::nullopt;
     return fileSystem_.readFile(resolved, kMaxImageFileBytes);
   } catch (...) {

@@ -343,7 +343,7 @@ TEST_F(RealCodexHostTest, aTurnWhoseModelIsUnreachableIsInterruptedWhenItsRetryW
         {.paths = AppPaths::platformLayout(home.path(), {}),
          .locator = CodexLocator(*fileSystem, environment, home.path(),
                                  [](const Environment&) { return std::nullopt; }),
-         .authDetector = CodexAuthDetector::forHomeDirectory(home.path(), *fileSystem),
+         .authDetector = CodexAuthDetector(home.path() + "/.codex", *fileSystem),
          .configuration = CodexAppServerConfiguration(environment),
          .fileSystem = *fileSystem,
          .launcher = *launcher,

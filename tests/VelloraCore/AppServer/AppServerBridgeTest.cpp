@@ -95,7 +95,7 @@ class AppServerBridgeTest : public ::testing::Test {
     return std::make_unique<AppServerBridge>(AppServerBridge::Collaborators{
         .paths = AppPaths::platformLayout(home_.path(), {}),
         .locator = std::move(locator),
-        .authDetector = CodexAuthDetector::forHomeDirectory(home_.path(), *fileSystem_),
+        .authDetector = CodexAuthDetector(home_.path() + "/.codex", *fileSystem_),
         .configuration = CodexAppServerConfiguration(env),
         .fileSystem = *fileSystem_,
         .launcher = *launcher_,
@@ -466,9 +466,9 @@ TEST_F(AppServerBridgeTest, retryWindow_interruptsAStalledTurnAndFailsWithTheLas
 
 // The window opens at the first retry notice after the last progress; later notices do not move
 // it, and progress (anything the turn reports besides an error) closes it. The clock is pushed
-// ahead by 60% of the 60-second window at each image of an earlier turn, which is no progress
-// for this one; the stand-in pauses before its last messages so that they are not yet there
-// when the window runs out.
+// ahead by 60% of the 60-second window at each delta of another session's turn, which is no
+// progress for this one; the stand-in pauses before its last messages so that they are not yet
+// there when the window runs out.
 TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress) {
   const JSONValue itemCompleted =
       notify("item/completed", JSONValue::parse(R"({"threadId": "thread-1", "turnId": "turn-1",
@@ -498,21 +498,33 @@ TEST_F(AppServerBridgeTest, retryWindow_opensAtTheFirstNoticeAndClosesOnProgress
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    JSONValue::Array actions = {turnStarted(), retryNotice("Reconnecting... 1/5"),
-                                inlineImage("a", "turn-0")};
+    const JSONValue tick = delta("tick", "turn-9", "thread-2");
+    JSONValue::Array actions = {turnStarted(), retryNotice("Reconnecting... 1/5"), tick};
     if (c.betweenNotices) actions.push_back(*c.betweenNotices);
-    for (const JSONValue& action : {retryNotice("Reconnecting... 2/5"), inlineImage("b", "turn-0"),
-                                    pauseFor(0.5), delta("done"), turnCompleted()}) {
+    for (const JSONValue& action : {retryNotice("Reconnecting... 2/5"), tick, pauseFor(0.5),
+                                    delta("done"), turnCompleted()}) {
       actions.push_back(action);
     }
-    useScenario({{"turn/start", actions},
+    // The other session's turn starts first and runs on beside this one.
+    useScenario({{"thread/start#1", JSONValue::Array{threadStarted("thread-2")}},
+                 {"turn/start#1", JSONValue::Array{turnStarted("turn-9")}},
+                 {"turn/start#2", actions},
                  {"turn/interrupt", JSONValue::Array{JSONValue::parse(R"({"result": {}})")}}});
     auto bridge = makeBridge();
     const Seconds window = AppServerBridge::Timing{}.retryWindow;
+    int ticks = 0;
+    bridge->sendTurn({.sessionID = "session-2",
+                      .prompt = "Hi",
+                      .onDelta =
+                          [&](const std::string&) {
+                            ++ticks;
+                            clock_.shift(window * 0.6);
+                          },
+                      .onAttachment = [](const JSONValue&) {},
+                      .onEnd = [](const std::optional<std::string>&) {}});
 
-    TurnOutcome outcome =
-        runTurn(*bridge, "session-1", nullptr, [&] { clock_.shift(window * 0.6); });
-    EXPECT_EQ(outcome.attachments.size(), 2u);
+    TurnOutcome outcome = runTurn(*bridge, "session-1");
+    EXPECT_EQ(ticks, 2);
     EXPECT_EQ(outcome.failure, c.failure);
   }
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "VelloraCore/Discovery/CodexHomeDirectory.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -15,7 +16,7 @@ class CodexAuthDetectorTest : public ::testing::Test {
  protected:
   test::TemporaryDirectory home_;
   std::unique_ptr<FileSystem> fileSystem_ = makePosixFileSystem();
-  CodexAuthDetector detector_ = CodexAuthDetector::forHomeDirectory(home_.path(), *fileSystem_);
+  CodexAuthDetector detector_{codexHomeDirectory({}, home_.path()), *fileSystem_};
 
   void writeCredentials(const std::string& contents) {
     home_.writeFile(".codex/auth.json", contents);

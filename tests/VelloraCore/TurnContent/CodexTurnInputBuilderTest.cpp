@@ -21,7 +21,8 @@ class CodexTurnInputBuilderTest : public ::testing::Test {
   CodexTurnInputBuilderTest()
       : fileSystem_(makePosixFileSystem()),
         builder_(*fileSystem_, 12000,
-                 CodexTurnInputBuilder::defaultAllowedSkillRoots(home_.path())) {}
+                 CodexTurnInputBuilder::defaultAllowedSkillRoots(home_.path(),
+                                                                 home_.path() + "/.codex")) {}
 
   JSONValue skillCommand(const std::string& path) const {
     return JSONValue::object({{"kind", "skill"}, {"name", "review"}, {"path", path}});
@@ -237,8 +238,9 @@ TEST_F(CodexTurnInputBuilderTest, skillInstructionsComeOnlyFromSKILLFilesInsideT
 TEST_F(CodexTurnInputBuilderTest, rootsAreResolvedOnceAndMayBeEmpty) {
   const std::string real = home_.writeFile("real-skills/a/SKILL.md", "Linked root.");
   link(home_ / "real-skills", home_ / ".codex/skills");
-  const CodexTurnInputBuilder linkedRoots(
-      *fileSystem_, 100, CodexTurnInputBuilder::defaultAllowedSkillRoots(home_.path() + "/./"));
+  const CodexTurnInputBuilder linkedRoots(*fileSystem_, 100,
+                                          CodexTurnInputBuilder::defaultAllowedSkillRoots(
+                                              home_.path() + "/./", home_.path() + "/./.codex"));
   EXPECT_EQ(linkedRoots.allowedSkillRoots().front(), home_ / "real-skills");
   const JSONValue commands(JSONValue::Array{skillCommand(home_ / ".codex/skills/a/SKILL.md")});
   EXPECT_NE(linkedRoots.formatPrompt("p", nullptr, &commands).find("    Linked root."),
@@ -301,8 +303,9 @@ TEST_F(CodexTurnInputBuilderTest, instructionsAreIndentedLineByLine) {
         << row.label;
   }
 
-  const CodexTurnInputBuilder small(*fileSystem_, 3,
-                                    CodexTurnInputBuilder::defaultAllowedSkillRoots(home_.path()));
+  const CodexTurnInputBuilder small(
+      *fileSystem_, 3,
+      CodexTurnInputBuilder::defaultAllowedSkillRoots(home_.path(), home_.path() + "/.codex"));
   home_.writeFile(".codex/skills/x/SKILL.md", "ab\r\ncd");
   const JSONValue commands(JSONValue::Array{skillCommand(home_ / ".codex/skills/x/SKILL.md")});
   EXPECT_TRUE(small.formatPrompt("p", nullptr, &commands)

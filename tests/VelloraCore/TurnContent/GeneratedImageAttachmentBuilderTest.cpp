@@ -50,7 +50,7 @@ std::string bytesOf(const JSONValue& attachment) {
 class GeneratedImageAttachmentBuilderTest : public ::testing::Test {
  protected:
   GeneratedImageAttachmentBuilderTest()
-      : fileSystem_(makePosixFileSystem()), builder_(*fileSystem_, 700000) {}
+      : fileSystem_(makePosixFileSystem()), builder_(*fileSystem_, imagesDirectory(), 700000) {}
 
   std::string imagesDirectory() const { return home_ / ".codex/generated_images"; }
 
@@ -131,8 +131,8 @@ TEST_F(GeneratedImageAttachmentBuilderTest, directItemsGiveOneCandidateEach) {
        {Candidate{"ig_2", "BBBB", std::nullopt}}},
       {"item of another type falls back to the scan",
        message("item/completed", JSONValue::object({{"type", "agentMessage"},
-                                                    {"text", "/u/.codex/generated_images/a.png"}})),
-       {Candidate{std::nullopt, std::nullopt, "/u/.codex/generated_images/a.png"}}},
+                                                    {"text", imagesDirectory() + "/a.png"}})),
+       {Candidate{std::nullopt, std::nullopt, imagesDirectory() + "/a.png"}}},
       {"types of the two methods are not interchangeable",
        message("rawResponseItem/completed",
                JSONValue::object({{"type", "imageGeneration"}, {"savedPath", "/y.png"}})),
@@ -143,10 +143,12 @@ TEST_F(GeneratedImageAttachmentBuilderTest, directItemsGiveOneCandidateEach) {
   }
 }
 
+// The scan looks for paths inside Codex's own image folder, spelt exactly as the folder is.
 TEST_F(GeneratedImageAttachmentBuilderTest, scanFindsSavedPathsInEveryStringOnce) {
-  const std::string a = "/Users/u/.codex/generated_images/a/b.PNG";
-  const std::string b = "/Users/u/.CODEX/Generated_Images/c.jpeg";
-  const std::string c = "/Users/u/.codex/generated_images/d.webp";
+  const std::string folder = imagesDirectory();
+  const std::string a = folder + "/a/b.PNG";
+  const std::string b = folder + "/c.jpeg";
+  const std::string c = folder + "/d.webp";
   const std::string filler(4 << 20, 'x');
   struct Row {
     const char* label;
@@ -155,10 +157,13 @@ TEST_F(GeneratedImageAttachmentBuilderTest, scanFindsSavedPathsInEveryStringOnce
   };
   const Row rows[] = {
       {"the same path twice", agentText("saved " + a + " and again " + a + "."), {a}},
-      {"in order of appearance, any case", agentText(b + " then " + a), {b, a}},
+      {"in order of appearance", agentText(b + " then " + a), {b, a}},
       {"delimited by quotes, brackets and white space",
        agentText("<img src=\"" + a + "\"> '" + b + "'\n" + c + "\u00A0done"),
        {a, b, c}},
+      {"in Markdown and a file URL",
+       agentText("![image](" + a + ") [open](file://" + b + ")"),
+       {a, b}},
       {"nested arrays and objects",
        JSONValue::object(
            {{"method", "x"},
@@ -168,22 +173,17 @@ TEST_F(GeneratedImageAttachmentBuilderTest, scanFindsSavedPathsInEveryStringOnce
                                 {"nested", JSONValue::object({{"p", a}})}})}}),
        {a, b, c}},
       {"at the end of several MiB of text", agentText(filler + " " + c), {c}},
-      {"every extension",
-       agentText("/h/.codex/generated_images/1.png /h/.codex/generated_images/2.jpg "
-                 "/h/.codex/generated_images/3.jpeg /h/.codex/generated_images/4.webp "
-                 "/h/.codex/generated_images/5.gif"),
-       {"/h/.codex/generated_images/1.png", "/h/.codex/generated_images/2.jpg",
-        "/h/.codex/generated_images/3.jpeg", "/h/.codex/generated_images/4.webp"}},
-      // Matching ignores case the way Unicode folds it: U+017F (long s) stands for "s".
-      {"a letter folded from outside ASCII",
-       agentText("see /u/.codex/generated_image\u017F/x.png"),
-       {"/u/.codex/generated_image\u017F/x.png"}},
-      {"no .codex directory", agentText("/tmp/generated_images/x.png"), {}},
-      {"no leading slash", agentText("a.codex/generated_images/x.png"), {}},
-      {"nothing after the folder", agentText("/u/.codex/generated_images/.png"), {}},
+      {"every extension, in any case",
+       agentText(folder + "/1.png " + folder + "/2.JPG " + folder + "/3.jpeg " + folder +
+                 "/4.WebP " + folder + "/5.gif"),
+       {folder + "/1.png", folder + "/2.JPG", folder + "/3.jpeg", folder + "/4.WebP"}},
+      {"another folder of that name", agentText("/src/app/.codex/generated_images/x.png"), {}},
+      {"the folder in another case", agentText(home_ / ".CODEX/Generated_Images/x.png"), {}},
+      {"a folder that only begins like it", agentText(folder + "_old/x.png"), {}},
+      {"the folder's name without its place", agentText(".codex/generated_images/x.png"), {}},
+      {"nothing after the folder", agentText(folder + "/.png"), {}},
       {"dot-dot components are never taken",
-       agentText("/x/.codex/generated_images/../../../Users/u/Pictures/private.png " +
-                 std::string("/x/.codex/generated_images/./a.png")),
+       agentText(folder + "/../../../Users/u/Pictures/private.png " + folder + "/./a.png"),
        {}},
       {"keys are not scanned",
        JSONValue::object({{"params", JSONValue::object({{"threadId", "t1"}, {a, 1}})}}),
@@ -192,6 +192,33 @@ TEST_F(GeneratedImageAttachmentBuilderTest, scanFindsSavedPathsInEveryStringOnce
   for (const Row& row : rows) {
     EXPECT_EQ(candidatePaths(row.value), row.expected) << row.label;
   }
+}
+
+// Codex names its files through the folder as it was given or as its links resolve; a folder
+// given relative holds nothing.
+TEST_F(GeneratedImageAttachmentBuilderTest, scanFindsTheFolderAsGivenAndAsResolved) {
+  fileSystem_->createDirectories(home_ / "disk/codex/generated_images");
+  ASSERT_EQ(::symlink((home_ / "disk/codex").c_str(), (home_ / "codex-link").c_str()), 0);
+  const GeneratedImageAttachmentBuilder linked(*fileSystem_, home_ / "codex-link/generated_images/",
+                                               700000);
+  const std::string given = home_ / "codex-link/generated_images/a.png";
+  const std::string resolved = home_ / "disk/codex/generated_images/b.png";
+  std::vector<std::string> found;
+  for (const GeneratedImageCandidate& candidate :
+       linked.candidates(agentText(given + " " + resolved), "t1")) {
+    found.push_back(candidate.savedPath.value_or("<none>"));
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{given, resolved}));
+
+  const GeneratedImageAttachmentBuilder relative(*fileSystem_, "codex/generated_images", 700000);
+  const std::string png = home_.writeFile("codex/generated_images/a.png", test::makePNG(4, 4));
+  EXPECT_TRUE(relative.candidates(agentText("codex/generated_images/a.png " + png), "t1").empty());
+  EXPECT_TRUE(relative
+                  .attachments(
+                      message("item/completed",
+                              JSONValue::object({{"type", "imageGeneration"}, {"savedPath", png}})),
+                      "t1", kNow)
+                  .empty());
 }
 
 TEST_F(GeneratedImageAttachmentBuilderTest, scannedPathsAreReadOnlyInsideGeneratedImages) {
@@ -234,9 +261,9 @@ TEST_F(GeneratedImageAttachmentBuilderTest, scannedPathsAreReadOnlyInsideGenerat
   }
 }
 
-// A saved path is judged by where it lies, not by how a path in text looks: spaces, quotes and
-// any file name are fine inside a generated-images folder, and nothing but a regular file there
-// is read (a FIFO would block the reader for good).
+// A saved path is judged by where it lies, not by how a path in text looks: spaces and any file
+// name are fine inside Codex's image folder, and nothing but a regular file there is read (a
+// FIFO would block the reader for good).
 TEST_F(GeneratedImageAttachmentBuilderTest, savedPathsAreReadWhereverInsideGeneratedImages) {
   const std::string png = test::makePNG(8, 8);
   const std::string fifo = imagesDirectory() + "/waiting.png";
@@ -249,8 +276,10 @@ TEST_F(GeneratedImageAttachmentBuilderTest, savedPathsAreReadWhereverInsideGener
   };
   const Row rows[] = {
       {"a space in the name", home_.writeFile(".codex/generated_images/ig 1.png", png), true},
-      {"a home folder with a space and quotes",
-       home_.writeFile("Jane \"J\" Doe/.CODEX/Generated_Images/t1/a.png", png), true},
+      {"another folder of that name",
+       home_.writeFile("Jane \"J\" Doe/.codex/generated_images/t1/a.png", png), false},
+      {"the folder in another case", home_.writeFile(".CODEX/Generated_Images/t1/a.png", png),
+       false},
       {"another extension", home_.writeFile(".codex/generated_images/ig_2.image", png), true},
       {"next to the folder, not in it", home_.writeFile(".codex/generated_images.png", png), false},
       {"the folder itself", imagesDirectory(), false},
@@ -277,6 +306,7 @@ TEST_F(GeneratedImageAttachmentBuilderTest, unreadableSavedPathFallsBackToResult
       home_ / ".codex/generated_images/../../Pictures/private.png",
       privateImage,
       "relative/.codex/generated_images/a.png",
+      home_.writeFile(".codex/generated_images/notes.png", "Private notes.\n"),
   };
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);
@@ -299,7 +329,8 @@ TEST_F(GeneratedImageAttachmentBuilderTest, unreadableSavedPathFallsBackToResult
           .empty());
 }
 
-TEST_F(GeneratedImageAttachmentBuilderTest, resultIsDecodedStrictlyAndItsTypeSniffed) {
+// An inline image is an image only by its bytes, and typed by them, whatever its data URL says.
+TEST_F(GeneratedImageAttachmentBuilderTest, resultIsDecodedStrictlyAndTypedByItsBytes) {
   const std::string png = test::makePNG(6, 6);
   const std::string jpeg = test::makeJPEG(6, 6);
   const std::string webp = test::makeWebP(6, 6);
@@ -312,12 +343,15 @@ TEST_F(GeneratedImageAttachmentBuilderTest, resultIsDecodedStrictlyAndItsTypeSni
       {"bare PNG", base64Encoded(png), "image/png"},
       {"bare JPEG", base64Encoded(jpeg), "image/jpeg"},
       {"bare WebP", base64Encoded(webp), "image/webp"},
-      {"short unknown bytes", base64Encoded("GIF89a"), "image/png"},
-      {"RIFF that is not WebP", base64Encoded("RIFF\x10\0\0\0WAVEfmt "), "image/png"},
-      {"data URL keeps its type", "data:image/webp;base64," + base64Encoded(png), "image/webp"},
-      {"data URL with parameters", "data:image/jpeg;name=a.jpg;base64," + base64Encoded(png),
-       "image/jpeg"},
-      {"data URL without a type is sniffed", "data:;base64," + base64Encoded(jpeg), "image/jpeg"},
+      {"another image format", base64Encoded("GIF89a"), ""},
+      {"text", base64Encoded("just text, no image"), ""},
+      {"RIFF that is not WebP", base64Encoded(std::string("RIFF\x10\0\0\0WAVEfmt ", 16)), ""},
+      {"a data URL's type does not count", "data:image/webp;base64," + base64Encoded(png),
+       "image/png"},
+      {"data URL with parameters", "data:image/jpeg;name=a.jpg;base64," + base64Encoded(webp),
+       "image/webp"},
+      {"data URL without a type", "data:;base64," + base64Encoded(jpeg), "image/jpeg"},
+      {"data URL of text", "data:image/png;base64," + base64Encoded("<svg/>"), ""},
       {"data URL not in base64", "data:image/png," + base64Encoded(png), ""},
       {"data URL with broken base64", "data:image/png;base64,AAA", ""},
       {"line breaks", base64Encoded(png).insert(8, "\n"), ""},
@@ -406,7 +440,7 @@ TEST_F(GeneratedImageAttachmentBuilderTest, oversizedImageIsReencodedAsJPEGWithi
     SCOPED_TRACE(row.label);
     // A limit just below the source's own data URL forces the first re-encoding.
     const auto limit = static_cast<std::int64_t>(pngDataURLLength(row.image) - 1);
-    const GeneratedImageAttachmentBuilder builder(*fileSystem_, limit);
+    const GeneratedImageAttachmentBuilder builder(*fileSystem_, imagesDirectory(), limit);
     std::optional<std::string> url = builder.fittedDataURL(row.image, "image/png");
     ASSERT_TRUE(url);
     ASSERT_TRUE(url->starts_with("data:image/jpeg;base64,"));
@@ -422,7 +456,7 @@ TEST_F(GeneratedImageAttachmentBuilderTest, aDataURLThatWouldPassChromesLimitOnT
   // A PNG followed by 0xFF padding: its base64 is almost all "/", which the frame writer sends
   // as "\\/", so a data URL under the limit would be 1.4 MB on the wire, past Chrome's 1 MiB.
   const std::string image = test::makePNG(200, 100, 8) + std::string(470000, '\xFF');
-  const GeneratedImageAttachmentBuilder builder(*fileSystem_, 700000);
+  const GeneratedImageAttachmentBuilder builder(*fileSystem_, imagesDirectory(), 700000);
   ASSERT_LE(pngDataURLLength(image), 700000u);
   std::optional<std::string> url = builder.fittedDataURL(image, "image/png");
   ASSERT_TRUE(url);
@@ -435,7 +469,7 @@ TEST_F(GeneratedImageAttachmentBuilderTest, tighterLimitsWalkDownTheAttemptsToNo
   std::int64_t limit = std::int64_t(pngDataURLLength(image) - 1);
   std::vector<std::pair<int, int>> sizes;
   for (;;) {
-    const GeneratedImageAttachmentBuilder builder(*fileSystem_, limit);
+    const GeneratedImageAttachmentBuilder builder(*fileSystem_, imagesDirectory(), limit);
     std::optional<std::string> url = builder.fittedDataURL(image, "image/png");
     if (!url) break;
     ASSERT_LE(url->size(), std::size_t(limit));
@@ -466,7 +500,7 @@ TEST_F(GeneratedImageAttachmentBuilderTest, badCandidatesOnlyDropThemselves) {
   const std::string good = home_.writeFile(".codex/generated_images/good.png", goodImage);
   const std::string truncated =
       home_.writeFile(".codex/generated_images/truncated.jpg", noisyJPEG.substr(0, 60000));
-  const GeneratedImageAttachmentBuilder builder(*fileSystem_, limit);
+  const GeneratedImageAttachmentBuilder builder(*fileSystem_, imagesDirectory(), limit);
   const std::vector<JSONValue> attachments = builder.attachments(
       agentText(bomb + " " + garbage + " " + good + " " + truncated), "t1", kNow);
   std::vector<std::string> paths;
@@ -478,7 +512,7 @@ TEST_F(GeneratedImageAttachmentBuilderTest, badCandidatesOnlyDropThemselves) {
   EXPECT_EQ(paths, (std::vector<std::string>{good, truncated}));
 
   for (std::int64_t tiny : {0, -1, 100}) {
-    EXPECT_TRUE(GeneratedImageAttachmentBuilder(*fileSystem_, tiny)
+    EXPECT_TRUE(GeneratedImageAttachmentBuilder(*fileSystem_, imagesDirectory(), tiny)
                     .attachments(agentText(good), "t1", kNow)
                     .empty())
         << tiny;
