@@ -18,10 +18,14 @@ elseif(VELLORA_BUILD_EXTENSION)
 endif()
 set(vellora_resources "${PROJECT_SOURCE_DIR}/VelloraCompanion/Resources")
 
+# The bundle's Info.plist, made on every platform so that the test suite checks it here too.
+configure_file("${vellora_resources}/Info.plist.in" "${CMAKE_BINARY_DIR}/Vellora-Info.plist.in"
+               @ONLY)
+file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/Vellora-Info.plist"
+     INPUT "${CMAKE_BINARY_DIR}/Vellora-Info.plist.in")
+
 if(APPLE)
   set(app "${CMAKE_BINARY_DIR}/Vellora.app")
-  configure_file("${vellora_resources}/Info.plist.in" "${CMAKE_BINARY_DIR}/Vellora-Info.plist"
-                 @ONLY)
   set(copy_extension "")
   if(vellora_extension)
     set(copy_extension COMMAND ${CMAKE_COMMAND} -E copy_directory "${vellora_extension}"

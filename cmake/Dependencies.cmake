@@ -8,16 +8,20 @@
 # compiled here from their Debian source packages, which scripts/fetch-debian-sources.sh
 # unpacks into VELLORA_DEBIAN_SOURCE_DIR (scripts/bootstrap.sh runs it).
 #
-# macOS (not built here): a shipped bundle may not load anything from Homebrew at run time, so
-# the release build uses the same option. Homebrew's formulae ship the static archives this file
-# looks for (icu4c's libicuuc.a, libicui18n.a and libicudata.a, re2, webp, jpeg-turbo; icu4c is
-# keg-only, so configure with CMAKE_PREFIX_PATH="$(brew --prefix icu4c)"; Homebrew's newer re2
-# and webp also need abseil's archives and libsharpyuv.a added here), and simdjson 3.0.1 and
-# libspng 0.7.3 are compiled from their release sources unpacked under VELLORA_DEBIAN_SOURCE_DIR
-# in the same layout. UUIDs come from libSystem. The C++ runtime stays the system's libc++ (Apple
-# supports no static one). `otool -L` on the host should then list only
-# /usr/lib/libc++.1.dylib and /usr/lib/libSystem.B.dylib; the companion adds Qt's frameworks,
-# which the bundle carries in Contents/Frameworks and finds through @rpath.
+# macOS (written for the Mac, not built here): a shipped bundle may not load anything from
+# Homebrew at run time, so the release build (preset macos-release) uses the same option.
+# Homebrew's formulae ship the static archives for ICU (libicuuc.a, libicui18n.a, libicudata.a;
+# icu4c is keg-only and the macos presets put it on CMAKE_PREFIX_PATH), webp and jpeg-turbo.
+# zlib is the system's libz (the SDK has no libz.a). RE2 is compiled here from the same release
+# Debian ships (2022-06-01, which needs no abseil; Homebrew's newer RE2 needs abseil, which
+# Homebrew builds only as shared libraries). simdjson, libspng and RE2 come unpacked under
+# VELLORA_DEBIAN_SOURCE_DIR by scripts/fetch-debian-sources.sh, checked against Debian's
+# checksums. UUIDs come from libSystem. The C++ runtime stays the system's libc++ (Apple supports
+# no static one). `otool -L` on the host and the client must then list only
+# /usr/lib/libc++.1.dylib, /usr/lib/libSystem.B.dylib (and libz) and CoreFoundation:
+# scripts/check-static-link.sh checks it, as the test ShippedProgramsNeedOnlyTheCLibrary. The
+# companion adds Qt's frameworks, which the bundle carries in Contents/Frameworks
+# (scripts/bundle-macos.sh).
 option(VELLORA_STATIC_LINK "Link third-party libraries and the C++ runtime statically" OFF)
 
 find_package(PkgConfig REQUIRED)
@@ -41,11 +45,27 @@ if(VELLORA_STATIC_LINK)
   endfunction()
 
   # The targets keep the names the dynamic build uses, so that nothing else changes.
-  vellora_static_archive(vellora_zlib libz.a)
+  if(APPLE)
+    add_library(vellora_zlib INTERFACE IMPORTED GLOBAL)
+    target_link_libraries(vellora_zlib INTERFACE z)
+  else()
+    vellora_static_archive(vellora_zlib libz.a)
+  endif()
   vellora_static_archive(ICU::uc libicuuc.a libicudata.a DEPENDS Threads::Threads ${CMAKE_DL_LIBS} m)
   # i18n before uc: a static link resolves symbols left to right.
   vellora_static_archive(ICU::i18n libicui18n.a libicuuc.a libicudata.a DEPENDS ICU::uc)
-  vellora_static_archive(PkgConfig::RE2 libre2.a DEPENDS Threads::Threads)
+  if(APPLE)
+    set(re2_dir "${VELLORA_DEBIAN_SOURCE_DIR}/re2-2022-06-01")
+    if(NOT EXISTS "${re2_dir}/CMakeLists.txt")
+      message(FATAL_ERROR "${re2_dir} is missing: run scripts/bootstrap.sh")
+    endif()
+    set(RE2_BUILD_TESTING OFF CACHE BOOL "" FORCE)
+    set(BUILD_SHARED_LIBS OFF)
+    add_subdirectory("${re2_dir}" "${CMAKE_BINARY_DIR}/re2" EXCLUDE_FROM_ALL SYSTEM)
+    add_library(PkgConfig::RE2 ALIAS re2)
+  else()
+    vellora_static_archive(PkgConfig::RE2 libre2.a DEPENDS Threads::Threads)
+  endif()
   vellora_static_archive(PkgConfig::WEBP libwebp.a DEPENDS m)
   vellora_static_archive(PkgConfig::TURBOJPEG libturbojpeg.a)
   if(NOT APPLE)
@@ -54,9 +74,11 @@ if(VELLORA_STATIC_LINK)
   # ICU's headers are the system's (the archives come from the same package).
   pkg_check_modules(ICU_HEADERS REQUIRED icu-uc)
   target_include_directories(ICU::uc SYSTEM INTERFACE ${ICU_HEADERS_INCLUDE_DIRS})
-  pkg_check_modules(RE2_HEADERS REQUIRED re2)
-  target_include_directories(PkgConfig::RE2 SYSTEM INTERFACE ${RE2_HEADERS_INCLUDE_DIRS})
-  target_compile_options(PkgConfig::RE2 INTERFACE ${RE2_HEADERS_CFLAGS_OTHER})
+  if(NOT APPLE)
+    pkg_check_modules(RE2_HEADERS REQUIRED re2)
+    target_include_directories(PkgConfig::RE2 SYSTEM INTERFACE ${RE2_HEADERS_INCLUDE_DIRS})
+    target_compile_options(PkgConfig::RE2 INTERFACE ${RE2_HEADERS_CFLAGS_OTHER})
+  endif()
 
   # simdjson: its single-file build, as the package's own sources ship it.
   set(simdjson_dir "${VELLORA_DEBIAN_SOURCE_DIR}/simdjson-3.0.1/singleheader")
@@ -110,7 +132,9 @@ function(vellora_link_runtime_statically TARGET)
   endif()
 endfunction()
 
-find_path(STB_INCLUDE_DIR stb_image_resize.h PATH_SUFFIXES stb REQUIRED)
+# stb_image_resize.h v0.97, in the tree (third_party/stb, with its licence): Homebrew has no
+# formula for it, and newer stb releases replaced it with an incompatible v2.
+set(STB_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/third_party/stb")
 
 if(VELLORA_BUILD_TESTS)
   find_package(GTest REQUIRED)

@@ -6,20 +6,24 @@ set -euo pipefail
 
 DEBIAN_PACKAGES=(
   build-essential dpkg-dev cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
-  libsimdjson-dev libicu-dev libre2-dev libspng-dev libwebp-dev libturbojpeg0-dev libstb-dev
+  libsimdjson-dev libicu-dev libre2-dev libspng-dev libwebp-dev libturbojpeg0-dev
   uuid-dev libgtest-dev libgmock-dev libbenchmark-dev
   zsh chromium
   qt6-base-dev qt6-svg-dev
   xvfb trayer xdotool x11-utils imagemagick libxcb1-dev
-  lintian appstream
+  lintian appstream python3
 )
-HOMEBREW_FORMULAE=(cmake ninja pkg-config simdjson icu4c re2 libspng webp jpeg-turbo stb
-  googletest google-benchmark node qt)
+# Each a formula of homebrew/core (icu4c is the alias of the current icu4c@NN; stb has none and
+# comes from third_party/stb).
+HOMEBREW_FORMULAE=(cmake ninja pkgconf simdjson icu4c re2 libspng webp jpeg-turbo googletest
+  google-benchmark node qt)
 
 if [[ "$(uname -s)" == "Darwin" ]]; then
   echo "On macOS, install the dependencies with Homebrew:"
   echo "  brew install ${HOMEBREW_FORMULAE[*]}"
-  exit 0
+  echo '  eval "$(brew shellenv)"   # sets HOMEBREW_PREFIX, which the macos presets read'
+  # The release build compiles simdjson, libspng and RE2 from their pinned sources.
+  exec "$(dirname "$0")/fetch-debian-sources.sh"
 fi
 
 missing=()

@@ -261,6 +261,11 @@ std::string CompanionChecks::nativeHostExecutableURL() const {
     throw CompanionInstallError(CompanionInstallError::Case::missingNativeHostExecutable);
   }
   const std::string& self = *executablePath_;
+  // A translocated application runs from /private/var/folders/…/AppTranslocation/<UUID>/d/,
+  // which exists only while it runs.
+  if (self.find("/AppTranslocation/") != std::string::npos) {
+    throw CompanionInstallError(CompanionInstallError::Case::translocatedApplication);
+  }
   return self.substr(0, self.rfind('/') + 1) + "vellora-native-host";
 }
 

@@ -22,6 +22,11 @@ std::string describe(CompanionInstallError::Case errorCase, const std::string& t
     case CompanionInstallError::Case::missingNativeHostExecutable:
       return "Vellora could not locate the vellora-native-host helper next to the companion "
              "executable.";
+    case CompanionInstallError::Case::translocatedApplication:
+      return "Vellora is running from a temporary copy that macOS made because it was opened "
+             "where it was downloaded, and Chrome could not start the native host from there "
+             "later.\n\nMove Vellora to the Applications folder, open it from there, and choose "
+             "Fix Browser Connection again.";
   }
   return {};
 }

@@ -14,6 +14,9 @@ class CompanionInstallError final : public Error {
     missingBundledExtension,
     missingExtensionID,
     missingNativeHostExecutable,
+    // macOS ran the application from a randomised read-only copy (App Translocation): a host
+    // path from there stops working once it is quit.
+    translocatedApplication,
   };
 
   explicit CompanionInstallError(Case errorCase);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,16 @@ namespace vellora::platform {
 
 // macOS: accessory (menu bar only) or regular (Dock icon). Nothing elsewhere.
 void setActivationPolicy(ActivationPolicy policy);
+
+// macOS: brings the application to the front, so that an alert or window it opens next is not
+// hidden behind the frontmost application (a menu-bar application is never frontmost by
+// itself). Nothing elsewhere.
+void activateApplication();
+
+// macOS: `handler` runs when the application is opened again while it runs (the reopen Apple
+// event: Finder, the Dock, `open`), which Qt does not pass on. Call once the event loop runs.
+// Elsewhere nothing: a second launch reaches the running companion through SingleInstance.
+void onReopen(std::function<void()> handler);
 
 // macOS: the application with the bundle identifier. Linux: for the bundle identifier of a
 // browser of the table (ChromeBrowser.h), the first of its start commands found on PATH.

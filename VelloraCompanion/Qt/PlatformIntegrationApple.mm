@@ -1,11 +1,36 @@
-// macOS: the activation policy, Chrome by bundle identifier through NSWorkspace, Finder, and
-// the bundle's resource directory.
+// macOS: the activation policy, activation and the reopen event, Chrome by bundle identifier
+// through NSWorkspace, Finder, and the bundle's resource directory.
 #import <AppKit/AppKit.h>
+#import <CoreServices/CoreServices.h>
 
 #include <memory>
 #include <utility>
 
 #include "VelloraCompanion/Qt/PlatformIntegration.h"
+
+// Receives the reopen Apple event on the main thread.
+@interface VelloraReopenHandler : NSObject
+- (instancetype)initWithHandler:(std::function<void()>)handler;
+- (void)handleReopen:(NSAppleEventDescriptor*)event
+      withReplyEvent:(NSAppleEventDescriptor*)reply;
+@end
+
+@implementation VelloraReopenHandler {
+  std::function<void()> _handler;
+}
+
+- (instancetype)initWithHandler:(std::function<void()>)handler {
+  if ((self = [super init])) _handler = std::move(handler);
+  return self;
+}
+
+- (void)handleReopen:(NSAppleEventDescriptor*)event
+      withReplyEvent:(NSAppleEventDescriptor*)reply {
+  (void)event;
+  (void)reply;
+  if (_handler) _handler();
+}
+@end
 
 namespace vellora::platform {
 
@@ -21,6 +46,21 @@ void setActivationPolicy(ActivationPolicy policy) {
   [NSApp setActivationPolicy:policy == ActivationPolicy::regular
                                  ? NSApplicationActivationPolicyRegular
                                  : NSApplicationActivationPolicyAccessory];
+}
+
+void activateApplication() {
+  [NSApp activateIgnoringOtherApps:YES];
+}
+
+void onReopen(std::function<void()> handler) {
+  // The event manager does not retain its handler; this one lives as long as the application.
+  static VelloraReopenHandler* receiver = nil;
+  receiver = [[VelloraReopenHandler alloc] initWithHandler:std::move(handler)];
+  [[NSAppleEventManager sharedAppleEventManager]
+      setEventHandler:receiver
+          andSelector:@selector(handleReopen:withReplyEvent:)
+        forEventClass:kCoreEventClass
+           andEventID:kAEReopenApplication];
 }
 
 std::optional<std::string> applicationLocation(const std::string& bundleIdentifier) {

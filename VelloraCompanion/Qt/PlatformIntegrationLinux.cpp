@@ -18,6 +18,10 @@ void setActivationPolicy(ActivationPolicy) {
   // A freedesktop session has no Dock policy: the tray icon and the window are all there is.
 }
 
+void activateApplication() {}
+
+void onReopen(std::function<void()>) {}
+
 std::optional<std::string> applicationLocation(const std::string& bundleIdentifier) {
   const ChromeBrowser* browser = findChromeBrowserByBundleIdentifier(bundleIdentifier);
   if (browser == nullptr) return std::nullopt;

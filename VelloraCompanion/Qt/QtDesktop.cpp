@@ -195,6 +195,7 @@ void QtDesktop::presentWindow(WindowID id) {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     window->fitInto(screen->availableGeometry());
   }
+  platform::activateApplication();
   window->show();
   window->raise();
   window->activateWindow();
@@ -212,6 +213,8 @@ std::size_t QtDesktop::runAlert(const Alert& alert) {
                                     i == 0 ? QMessageBox::AcceptRole : QMessageBox::ActionRole));
   }
   if (!buttons.empty()) box.setDefaultButton(buttons.front());
+  // From the status menu the application is not in front, and the alert would open behind.
+  platform::activateApplication();
   box.exec();
   for (std::size_t i = 0; i < buttons.size(); ++i) {
     if (box.clickedButton() == buttons[i]) return i;

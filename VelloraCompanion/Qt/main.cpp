@@ -116,6 +116,10 @@ int main(int argc, char** argv) {
   });
   // Launching finishes once the event loop runs.
   dispatch.postToMain([weak] {
+    // Opening the application again while it runs (macOS: Finder, the Dock) shows its window.
+    platform::onReopen([weak] {
+      if (auto app = weak.lock()) app->applicationShouldHandleReopen(false);
+    });
     if (auto app = weak.lock()) app->applicationDidFinishLaunching();
   });
   const int status = QApplication::exec();

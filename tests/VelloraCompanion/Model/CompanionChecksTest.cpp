@@ -270,28 +270,39 @@ TEST_F(CompanionChecksTest, repairReportsEachFailureInWords) {
       "choose Load Unpacked, and select the extension folder. Make sure Developer Mode is on. "
       "Then choose Fix Browser Connection again. Codex auth is separate: Vellora uses your "
       "existing local Codex setup after Chrome can connect to the native host.";
+  enum Executable { besideTheCompanion, noExecutable, translocated };
   struct Case {
     const char* label;
     std::optional<std::string> extensionID;  // VELLORA_EXTENSION_ID
     std::optional<std::string> hostPath;     // VELLORA_NATIVE_HOST_PATH
-    bool hasExecutable;
+    Executable executable;
     std::string message;
   } cases[] = {
-      {"invalid ID", "ABC", std::nullopt, true, "Invalid Chrome extension ID: ABC."},
-      {"no extension", std::nullopt, std::nullopt, true, missingExtension},
-      {"no executable", kExtensionA, std::nullopt, false,
+      {"invalid ID", "ABC", std::nullopt, besideTheCompanion, "Invalid Chrome extension ID: ABC."},
+      {"no extension", std::nullopt, std::nullopt, besideTheCompanion, missingExtension},
+      {"no executable", kExtensionA, std::nullopt, noExecutable,
        "Vellora could not locate the vellora-native-host helper next to the companion "
        "executable."},
-      {"host not executable", kExtensionA, home() / "nowhere/host", true,
+      {"host not executable", kExtensionA, home() / "nowhere/host", besideTheCompanion,
        "Native host helper is not executable at " + home() / "nowhere/host" + "."},
+      // A manifest naming the temporary copy would stop working once the companion quits.
+      {"translocated by macOS", kExtensionA, std::nullopt, translocated,
+       "Vellora is running from a temporary copy that macOS made because it was opened where it "
+       "was downloaded, and Chrome could not start the native host from there later.\n\nMove "
+       "Vellora to the Applications folder, open it from there, and choose Fix Browser "
+       "Connection again."},
   };
+  const std::string translocatedCompanion =
+      "/private/var/folders/x1/abc/T/AppTranslocation/5A1B2C3D-0000-4000-8000-000000000000/d/"
+      "Vellora.app/Contents/MacOS/VelloraCompanion";
   for (const Case& c : cases) {
     environment().erase("VELLORA_EXTENSION_ID");
     environment().erase("VELLORA_NATIVE_HOST_PATH");
     if (c.extensionID) environment()["VELLORA_EXTENSION_ID"] = *c.extensionID;
     if (c.hostPath) environment()["VELLORA_NATIVE_HOST_PATH"] = *c.hostPath;
-    CompanionChecks checks =
-        c.hasExecutable ? makeChecks() : makeChecks(std::optional<std::string>());
+    CompanionChecks checks = c.executable == besideTheCompanion ? makeChecks()
+                             : c.executable == noExecutable     ? makeChecks(std::nullopt)
+                                                                : makeChecks(translocatedCompanion);
     EXPECT_EQ(checks.performNativeHostInstall(), NativeHostInstallOutcome::failure(c.message))
         << c.label;
     EXPECT_FALSE(manifest()) << c.label;

@@ -11,6 +11,7 @@
 #include "VelloraCore/Discovery/CodexLocator.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace vellora {
@@ -239,23 +240,16 @@ TEST_F(ResolveShellCodexPathTest, aTimedOutShellIsEndedWithEverythingItStarted) 
       0755);
   EXPECT_EQ(resolve(stubborn, {}, Seconds(0.5)), std::nullopt);
 
-  auto isGone = [](pid_t pid) {
-    if (::kill(pid, 0) != 0) return true;
-    // Ended but not yet reaped by whoever adopted it.
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string pidText, name, state;
-    return stat >> pidText >> name >> state && state == "Z";
-  };
   for (const char* file : {"shell.pid", "sleep.pid"}) {
     SCOPED_TRACE(file);
     std::ifstream pidFile(directory_ / file);
     pid_t pid = 0;
     ASSERT_TRUE(pidFile >> pid);
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!isGone(pid) && std::chrono::steady_clock::now() < giveUp) {
+    while (!test::hasEnded(pid) && std::chrono::steady_clock::now() < giveUp) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_TRUE(isGone(pid)) << "still running: " << pid;
+    EXPECT_TRUE(test::hasEnded(pid)) << "still running: " << pid;
   }
 }
 
