@@ -4,12 +4,14 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
+
+#include "VelloraCore/Platform/LargeStackThread.h"
 
 namespace vellora {
 
 // One worker thread that runs posted tasks in order, one at a time: the companion's serial
-// status queue. Tasks must not throw.
+// status queue. Tasks must not throw. The thread has a large stack: the checks read JSON files
+// (profiles, extension manifests) that may nest deeply.
 class WorkerQueue {
  public:
   using Task = std::function<void()>;
@@ -30,7 +32,7 @@ class WorkerQueue {
   std::condition_variable wakeUp_;
   std::deque<Task> tasks_;
   bool stopping_ = false;
-  std::thread thread_;
+  LargeStackThread thread_;
 };
 
 }  // namespace vellora

@@ -168,6 +168,8 @@ void AppServerProcess::start(FileSystem& fileSystem) {
   options.standardInput = StreamMode::pipe;
   options.standardOutput = StreamMode::pipe;
   options.standardError = StreamMode::pipe;
+  // A `codex` that is a wrapper starts the real one as its own child: ending the group ends both.
+  options.ownProcessGroup = true;
   LaunchedProcess launched = launcher_.launch(options);
 
   std::unique_ptr<BackgroundReader> reader;
@@ -177,7 +179,7 @@ void AppServerProcess::start(FileSystem& fileSystem) {
         [this](std::string_view bytes) { stderrCapture_.append(bytes); });
   } catch (...) {
     // Nothing would drain its standard error; do not leave it running.
-    launched.process->terminate();
+    launched.process->endProcessGroup(kProcessGroupGrace);
     throw;
   }
 
@@ -378,7 +380,9 @@ AppServerError AppServerProcess::endOfOutputError() {
 
 void AppServerProcess::stop() noexcept {
   if (!process_) return;
-  if (process_->isRunning()) process_->terminate();
+  // Also once the child has ended: what it started may still run in its group. A child that
+  // ignores SIGTERM is killed after the grace and reaped, so none is left behind.
+  process_->endProcessGroup(kProcessGroupGrace);
   detach();
 }
 

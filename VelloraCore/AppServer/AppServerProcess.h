@@ -56,7 +56,8 @@ class AppServerProcess {
   bool isRunning() const noexcept;
 
   // Creates the working directory (with its parents) and starts `codex app-server -c notify=[]`
-  // there, with the environment of CodexProcessEnvironment and pipes on all three streams.
+  // there, with the environment of CodexProcessEnvironment and pipes on all three streams, as
+  // the leader of a process group of its own.
   // Does nothing while a child runs. Throws the file system's or the launcher's error
   // unchanged; a failed start leaves the previous child's handles as they were.
   void start(FileSystem& fileSystem);
@@ -112,8 +113,9 @@ class AppServerProcess {
   using IdleHandler = std::function<void()>;
   void setIdleHandler(IdleHandler handler) { idleHandler_ = std::move(handler); }
 
-  // Asks a running child to end (SIGTERM) without waiting for it, and drops the pipes and the
-  // standard-error reader. The child is reaped whenever it goes.
+  // Asks the child's process group to end (SIGTERM, SIGKILL after kProcessGroupGrace) without
+  // waiting for it, and drops the pipes and the standard-error reader. The child is reaped
+  // whenever it goes.
   void stop() noexcept;
   // Closes the child's standard input and leaves it to end on its own, as a child whose parent
   // has gone would: no signal. Drops the pipes and the standard-error reader like stop().

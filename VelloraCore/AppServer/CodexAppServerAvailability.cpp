@@ -46,22 +46,33 @@ bool CodexAppServerAvailability::probe(const std::string& codexPath, Seconds tim
     // Awaited through `wait`, the output is a pipe whose end tells that the child has ended.
     options.standardOutput = wait != nullptr ? StreamMode::pipe : StreamMode::nullDevice;
     options.standardError = StreamMode::nullDevice;
+    // A `codex` that is a wrapper script leaves its own children behind unless the whole group
+    // is ended on time-out.
+    options.ownProcessGroup = true;
     LaunchedProcess child = launcher.launch(options);
 
     const auto limit = std::max(std::chrono::milliseconds(1),
                                 std::chrono::duration_cast<std::chrono::milliseconds>(timeout));
     const Clock::TimePoint deadline =
         (clock != nullptr ? clock->now() : std::chrono::steady_clock::now()) + limit;
+    bool groupEnded = false;
     if (wait != nullptr && child.standardOutput) {
       // Drained as it comes, until it ends (the child and whatever it started are gone) or the
       // deadline passes.
       char buffer[4096];
-      while (wait->waitReadable(child.standardOutput->fileDescriptor(), deadline)) {
-        if (child.standardOutput->read(buffer, sizeof buffer) == 0) break;
+      bool ended = false;
+      while (!ended && wait->waitReadable(child.standardOutput->fileDescriptor(), deadline)) {
+        ended = child.standardOutput->read(buffer, sizeof buffer) == 0;
+      }
+      // Still open at the deadline: something the child started holds it. The child's own
+      // status decides the answer, but nothing of its group may stay behind.
+      if (!ended) {
+        child.process->endProcessGroup(kProcessGroupGrace);
+        groupEnded = true;
       }
     }
     if (!child.process->waitForExit(deadline)) {
-      child.process->terminate();
+      if (!groupEnded) child.process->endProcessGroup(kProcessGroupGrace);
       return false;
     }
     std::optional<ProcessExit> exit = child.process->exitStatus();

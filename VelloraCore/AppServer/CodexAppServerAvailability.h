@@ -28,7 +28,8 @@ class CodexAppServerAvailability {
 
   // Runs the probe on one executable: true exactly when it exits with status 0 in time. The
   // wait is the time-out in whole milliseconds, truncated and at least 1; a child still
-  // running then is asked to end and not waited for. Its standard input is /dev/null (the
+  // running then has its process group ended (SIGTERM, SIGKILL after kProcessGroupGrace)
+  // without being waited for. Its standard input is /dev/null (the
   // host's is Chrome's message stream) and its output is discarded. With `wait` (and `clock`
   // for its deadline), the end of the probe's output is awaited through it, so that the host
   // serves its other work meanwhile.

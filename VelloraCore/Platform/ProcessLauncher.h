@@ -72,11 +72,14 @@ class Process {
   virtual int processID() const noexcept = 0;
   // False once the child has ended and been reaped.
   virtual bool isRunning() const noexcept = 0;
-  // Asks a running child to end (SIGTERM). Does not wait; does nothing once it has ended.
+  // Asks a running child to end (SIGTERM, then SIGCONT so that a stopped child acts on it).
+  // Does not wait; does nothing once it has ended.
   virtual void terminate() noexcept = 0;
-  // For a child started with ownProcessGroup: asks the whole group to end (SIGTERM), waits up
-  // to `grace` for the child, then kills whatever is left of the group (SIGKILL), so that
-  // nothing it started outlives it, whether or not it ignores SIGTERM. Blocks at most `grace`.
+  // For a child started with ownProcessGroup: asks the whole group to end now (SIGTERM, then
+  // SIGCONT), and kills whatever is left of it (SIGKILL) once `grace` has passed, unless the
+  // group has ended by then, so that nothing it started outlives it, whether or not it ignores
+  // SIGTERM. Does not block; the launcher kills the group later even when this handle is gone,
+  // and the child is reaped as always. For any other child, terminate().
   virtual void endProcessGroup(std::chrono::milliseconds grace) noexcept = 0;
   // How the child ended; nothing while it runs.
   virtual std::optional<ProcessExit> exitStatus() const noexcept = 0;
@@ -94,11 +97,15 @@ struct LaunchedProcess {
   std::unique_ptr<ByteStream> standardError;
 };
 
+// How long a child's process group has to end after SIGTERM before it is killed.
+inline constexpr std::chrono::milliseconds kProcessGroupGrace{2000};
+
 // Starts child processes. Every pipe end it creates is close-on-exec, so a child holds only
 // its own three streams; every child starts with the default disposition for every signal and
 // no blocked signals.
 class ProcessLauncher {
  public:
+  // Kills at once the process groups still in their grace (Process::endProcessGroup).
   virtual ~ProcessLauncher() = default;
   // Throws ProcessLaunchError; on failure nothing is left running and no descriptor is leaked.
   virtual LaunchedProcess launch(const ProcessLaunchOptions& options) = 0;

@@ -20,6 +20,7 @@ class HostProcess {
   ~HostProcess();
 
   static std::string executablePath();
+  int processID() const noexcept { return child_.process->processID(); }
 
   void sendBytes(std::string_view bytes);
   void send(const NativeEnvelope& request);

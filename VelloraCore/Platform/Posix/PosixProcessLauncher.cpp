@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "VelloraCore/Platform/ProcessLauncher.h"
 
@@ -151,14 +153,42 @@ struct ChildState {
   std::optional<ProcessExit> exit;
 };
 
+// A report of waitid() that means the child is gone for good (not stopped or continued).
+bool reportsEnd(const siginfo_t& info) {
+  return info.si_code == CLD_EXITED || info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED;
+}
+
 // Blocks until the child ends, then reaps it and records how it ended. This reaps every child,
 // whether or not anyone still holds its handle.
 void awaitChild(std::shared_ptr<ChildState> state) {
   // Wait without reaping first: the pid stays ours until it is reaped under the lock below, so
-  // terminate() can never signal a process that has since reused it.
-  siginfo_t info;
-  while (::waitid(P_PID, static_cast<id_t>(state->pid), &info, WEXITED | WNOWAIT) != 0 &&
-         errno == EINTR) {
+  // terminate() can never signal a process that has since reused it. Some systems (macOS) also
+  // report a stopped child here, WEXITED notwithstanding: the blocking waitpid() below would then
+  // hold the lock, and with it every terminate(), for as long as the child stays stopped.
+  for (;;) {
+    siginfo_t info = {};
+    if (::waitid(P_PID, static_cast<id_t>(state->pid), &info, WEXITED | WNOWAIT) != 0) {
+      if (errno == EINTR) continue;
+      break;  // not our child any more: waitpid() below says so
+    }
+    if (reportsEnd(info)) break;
+    // Take the stop or continue report, so that it is not given again; a child that ended
+    // meanwhile is reaped right here.
+    std::lock_guard lock(state->mutex);
+    int status = 0;
+    pid_t result = ::waitpid(state->pid, &status, WNOHANG | WUNTRACED | WCONTINUED);
+    if (result == state->pid && (WIFEXITED(status) || WIFSIGNALED(status))) {
+      state->exit = WIFEXITED(status)
+                        ? ProcessExit{ProcessExit::Reason::exited, WEXITSTATUS(status)}
+                        : ProcessExit{ProcessExit::Reason::signaled, WTERMSIG(status)};
+      state->ended.notify_all();
+      return;
+    }
+    if (result < 0 && errno != EINTR) break;
+    if (result == 0) {
+      // Nothing to take although a stop was reported: do not spin on the same report.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
   std::lock_guard lock(state->mutex);
   int status = 0;
@@ -178,11 +208,102 @@ void awaitChild(std::shared_ptr<ChildState> state) {
   state->ended.notify_all();
 }
 
+// Kills the process groups that were asked to end and have not, once their grace has passed.
+// One thread does it, only while some group is in its grace; it is shared by the launcher and
+// every handle it made, so that it outlives both as long as it has work.
+class GroupReaper : public std::enable_shared_from_this<GroupReaper> {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  // SIGKILL for the group `child` leads at `deadline`, unless the group is gone by then.
+  void killAt(const std::shared_ptr<ChildState>& child, TimePoint deadline) noexcept {
+    std::lock_guard lock(mutex_);
+    if (!closing_) {
+      try {
+        pending_.push_back({child, deadline});
+        if (!threadRunning_) {
+          std::thread(&GroupReaper::run, this, shared_from_this()).detach();
+          threadRunning_ = true;
+        }
+        changed_.notify_all();
+        return;
+      } catch (...) {
+        // No memory or no thread: no grace.
+        if (!pending_.empty() && pending_.back().child == child) pending_.pop_back();
+      }
+    }
+    ::killpg(child->pid, SIGKILL);
+  }
+
+  // Kills every group still in its grace at once, and waits until the thread has let go.
+  void close() noexcept {
+    std::unique_lock lock(mutex_);
+    closing_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !threadRunning_; });
+    for (const Pending& entry : pending_) ::killpg(entry.child->pid, SIGKILL);
+    pending_.clear();
+  }
+
+ private:
+  struct Pending {
+    std::shared_ptr<ChildState> child;
+    TimePoint deadline;
+  };
+
+  static bool groupIsGone(const ChildState& child) {
+    return ::killpg(child.pid, 0) != 0 && errno == ESRCH;
+  }
+
+  void run(std::shared_ptr<GroupReaper> self) noexcept {
+    std::unique_lock lock(mutex_);
+    while (!closing_ && !pending_.empty()) {
+      const TimePoint now = std::chrono::steady_clock::now();
+      TimePoint next = TimePoint::max();
+      for (auto it = pending_.begin(); it != pending_.end();) {
+        bool leaderEnded;
+        {
+          std::lock_guard childLock(it->child->mutex);
+          leaderEnded = it->child->exit.has_value();
+        }
+        // The group's id is its leader's pid, which cannot be reused while the leader is
+        // unreaped or any member of its group lives.
+        if (leaderEnded && groupIsGone(*it->child)) {
+          it = pending_.erase(it);
+        } else if (now >= it->deadline) {
+          ::killpg(it->child->pid, SIGKILL);
+          it = pending_.erase(it);
+        } else {
+          next = std::min(next, it->deadline);
+          ++it;
+        }
+      }
+      if (pending_.empty()) break;
+      // A leader's end is not signalled here: the group's members are looked at again at
+      // short intervals, so that a group that ended early is let go of early.
+      changed_.wait_until(lock, std::min(next, now + std::chrono::milliseconds(20)));
+    }
+    threadRunning_ = false;
+    changed_.notify_all();
+    // `self` keeps this object alive until here.
+    (void)self;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Pending> pending_;
+  bool threadRunning_ = false;
+  bool closing_ = false;
+};
+
 class PosixProcess final : public Process {
  public:
   // Starts the waiter; throws std::system_error when no thread can be made.
-  explicit PosixProcess(pid_t pid)
-      : state_(std::make_shared<ChildState>(pid)), waiter_(awaitChild, state_) {}
+  PosixProcess(pid_t pid, bool leadsGroup, std::shared_ptr<GroupReaper> reaper)
+      : state_(std::make_shared<ChildState>(pid)),
+        leadsGroup_(leadsGroup),
+        reaper_(std::move(reaper)),
+        waiter_(awaitChild, state_) {}
 
   ~PosixProcess() override {
     // A waiter that has recorded the end is about to return; otherwise it keeps waiting, alone.
@@ -198,17 +319,24 @@ class PosixProcess final : public Process {
   bool isRunning() const noexcept override { return !exitStatus(); }
 
   void terminate() noexcept override {
-    // Under the lock the child cannot be reaped meanwhile, so the pid is still ours.
+    // Under the lock the child cannot be reaped meanwhile, so the pid is still ours. A stopped
+    // child acts on the signal only once it is continued.
     std::lock_guard lock(state_->mutex);
-    if (!state_->exit) ::kill(state_->pid, SIGTERM);
+    if (state_->exit) return;
+    ::kill(state_->pid, SIGTERM);
+    ::kill(state_->pid, SIGCONT);
   }
 
   void endProcessGroup(std::chrono::milliseconds grace) noexcept override {
+    if (!leadsGroup_) {
+      terminate();
+      return;
+    }
     // The group's id is the child's pid. While the child is unreaped the id cannot be reused;
     // afterwards it stays taken for as long as any member of the group lives.
     ::killpg(state_->pid, SIGTERM);
-    waitForExit(std::chrono::steady_clock::now() + grace);
-    ::killpg(state_->pid, SIGKILL);
+    ::killpg(state_->pid, SIGCONT);
+    reaper_->killAt(state_, std::chrono::steady_clock::now() + grace);
   }
 
   std::optional<ProcessExit> exitStatus() const noexcept override {
@@ -223,11 +351,16 @@ class PosixProcess final : public Process {
 
  private:
   std::shared_ptr<ChildState> state_;
+  const bool leadsGroup_;
+  std::shared_ptr<GroupReaper> reaper_;
   std::thread waiter_;
 };
 
 class PosixProcessLauncher final : public ProcessLauncher {
  public:
+  // Groups still in their grace are killed now rather than left behind.
+  ~PosixProcessLauncher() override { reaper_->close(); }
+
   LaunchedProcess launch(const ProcessLaunchOptions& options) override {
     const StreamMode modes[3] = {options.standardInput, options.standardOutput,
                                  options.standardError};
@@ -264,7 +397,7 @@ class PosixProcessLauncher final : public ProcessLauncher {
 
     LaunchedProcess launched;
     try {
-      launched.process = std::make_unique<PosixProcess>(pid);
+      launched.process = std::make_unique<PosixProcess>(pid, options.ownProcessGroup, reaper_);
     } catch (const std::system_error&) {
       // Without a waiter the child could never be reaped later, so end it now.
       ::kill(pid, SIGKILL);
@@ -281,6 +414,9 @@ class PosixProcessLauncher final : public ProcessLauncher {
     // The child's ends close with `descriptors`.
     return launched;
   }
+
+ private:
+  std::shared_ptr<GroupReaper> reaper_ = std::make_shared<GroupReaper>();
 };
 
 }  // namespace

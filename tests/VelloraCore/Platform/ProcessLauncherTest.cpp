@@ -9,6 +9,7 @@
 
 #include "VelloraCore/Platform/IOError.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace vellora {
@@ -42,12 +43,27 @@ Process::TimePoint soon() {
 }
 
 LaunchedProcess launchShell(ProcessLauncher& launcher, const std::string& script,
-                            StreamMode input = StreamMode::nullDevice) {
+                            StreamMode input = StreamMode::nullDevice,
+                            bool ownProcessGroup = false) {
   ProcessLaunchOptions options;
   options.executablePath = "/bin/sh";
   options.arguments = {"-c", script};
   options.standardInput = input;
+  options.ownProcessGroup = ownProcessGroup;
   return launcher.launch(options);
+}
+
+// A wrapper, as a `codex` script may be: it ignores SIGTERM (and so does the program it starts
+// in the background), says the pid of that program, closes its output and hangs.
+constexpr const char* kStubbornWrapper =
+    "trap '' TERM; sleep 300 </dev/null >/dev/null 2>&1 & echo $!; exec >&-; "
+    "while :; do sleep 1; done";
+
+int readGrandchild(LaunchedProcess& child) {
+  std::string line;
+  char byte;
+  while (child.standardOutput->read(&byte, 1) == 1 && byte != '\n') line += byte;
+  return std::stoi(line);
 }
 
 class ProcessLauncherTest : public ::testing::Test {
@@ -165,6 +181,78 @@ TEST_F(ProcessLauncherTest, terminate_endsARunningChildEvenWhenWeIgnoreTheSignal
   ASSERT_TRUE(child.process->waitForExit(soon()));
   EXPECT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::signaled, SIGTERM}));
   child.process->terminate();  // harmless once ended
+}
+
+TEST_F(ProcessLauncherTest, endProcessGroup_killsAGroupThatIgnoresSIGTERMOnceTheGraceHasPassed) {
+  struct Case {
+    const char* label;
+    // The handle is dropped right after the call: the group is killed all the same.
+    bool dropHandle;
+  };
+  for (const Case c : {Case{"handle kept", false}, Case{"handle dropped", true}}) {
+    SCOPED_TRACE(c.label);
+    LaunchedProcess child = launchShell(*launcher_, kStubbornWrapper, StreamMode::nullDevice, true);
+    const int leader = child.process->processID();
+    const int grandchild = readGrandchild(child);
+    // Does not block for the grace (a hang would show as the test's time-out).
+    child.process->endProcessGroup(200ms);
+    if (c.dropHandle) {
+      child = {};
+    } else {
+      ASSERT_TRUE(child.process->waitForExit(soon()));
+      EXPECT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::signaled, SIGKILL}));
+    }
+    // Our own child is reaped (no zombie either); the one it started is gone too.
+    EXPECT_TRUE(test::endsBy(leader, soon()));
+    EXPECT_TRUE(test::endsBy(grandchild, soon()));
+    if (!c.dropHandle) {
+      EXPECT_NE(::kill(leader, 0), 0);
+    } else {
+      auto deadline = soon();
+      while (::kill(leader, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+      }
+      EXPECT_NE(::kill(leader, 0), 0) << "the leader was not reaped";
+    }
+  }
+}
+
+TEST_F(ProcessLauncherTest, endProcessGroup_endsAPoliteGroupWithSIGTERM) {
+  // The leader ends at SIGTERM; the program it left in the background is ended with it.
+  LaunchedProcess child = launchShell(
+      *launcher_, "sleep 300 </dev/null >/dev/null 2>&1 & echo $!; exec >&-; exec sleep 300",
+      StreamMode::nullDevice, true);
+  const int grandchild = readGrandchild(child);
+  child.process->endProcessGroup(std::chrono::minutes(10));
+  ASSERT_TRUE(child.process->waitForExit(soon()));
+  EXPECT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::signaled, SIGTERM}));
+  EXPECT_TRUE(test::endsBy(grandchild, soon()));
+}
+
+TEST_F(ProcessLauncherTest, destroyingTheLauncher_killsTheGroupsStillInTheirGrace) {
+  std::unique_ptr<ProcessLauncher> launcher = makePosixProcessLauncher();
+  LaunchedProcess child = launchShell(*launcher, kStubbornWrapper, StreamMode::nullDevice, true);
+  const int grandchild = readGrandchild(child);
+  child.process->endProcessGroup(std::chrono::minutes(10));
+  launcher.reset();
+  ASSERT_TRUE(child.process->waitForExit(soon()));
+  EXPECT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::signaled, SIGKILL}));
+  EXPECT_TRUE(test::endsBy(grandchild, soon()));
+}
+
+TEST_F(ProcessLauncherTest, terminate_endsAndReapsAStoppedChild) {
+  LaunchedProcess child = launchShell(*launcher_, "exec sleep 300");
+  const int pid = child.process->processID();
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  siginfo_t info = {};
+  // Seen stopped (the report stays for the launcher's own wait).
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &info, WSTOPPED | WNOWAIT), 0);
+  EXPECT_TRUE(child.process->isRunning());
+
+  child.process->terminate();
+  ASSERT_TRUE(child.process->waitForExit(soon()));
+  EXPECT_EQ(child.process->exitStatus(), (ProcessExit{ProcessExit::Reason::signaled, SIGTERM}));
+  EXPECT_NE(::kill(pid, 0), 0) << "not reaped";
 }
 
 TEST_F(ProcessLauncherTest, launch_failsForWhatCannotBeStarted) {
