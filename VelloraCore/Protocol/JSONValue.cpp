@@ -72,9 +72,15 @@ void appendUTF8(std::string& out, unsigned long codePoint) {
   }
 }
 
+// What a lone surrogate escape reads as: U+FFFD, the replacement character.
+constexpr unsigned long kReplacementCharacter = 0xFFFD;
+
 // Decodes the inside of a JSON string token whose bytes stage one has already checked (valid
-// UTF-8, no raw control characters). Escapes are checked here: an unknown escape or a lone
-// surrogate is a read error, as in the parser's own decoder.
+// UTF-8, no raw control characters). Escapes are checked here: an unknown escape or a "\u"
+// without four hex digits is a read error. A surrogate escape that does not form a pair (text
+// cut inside an emoji in JavaScript) reads as U+FFFD; the escape after a lone high surrogate is
+// read on its own.
+//   "\ud83d\ude00" -> U+1F600;  "\ud83d" -> U+FFFD;  "\ude00\ud83d\ude00" -> U+FFFD U+1F600
 std::string unescape(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -118,16 +124,19 @@ std::string unescape(std::string_view text) {
         if (unit < 0) throwReadError(simdjson::STRING_ERROR);
         i += 4;
         unsigned long codePoint = static_cast<unsigned long>(unit);
-        if (unit >= 0xDC00 && unit <= 0xDFFF) throwReadError(simdjson::STRING_ERROR);
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-          if (i + 2 > text.size() || text[i] != '\\' || text[i + 1] != 'u') {
-            throwReadError(simdjson::STRING_ERROR);
+        if (unit >= 0xDC00 && unit <= 0xDFFF) {
+          codePoint = kReplacementCharacter;
+        } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+          const long low = i + 2 <= text.size() && text[i] == '\\' && text[i + 1] == 'u'
+                               ? readHex4(text, i + 2)
+                               : -1;
+          if (low >= 0xDC00 && low <= 0xDFFF) {
+            i += 6;
+            codePoint =
+                0x10000 + ((codePoint - 0xD800) << 10) + static_cast<unsigned long>(low - 0xDC00);
+          } else {
+            codePoint = kReplacementCharacter;
           }
-          const long low = readHex4(text, i + 2);
-          if (low < 0xDC00 || low > 0xDFFF) throwReadError(simdjson::STRING_ERROR);
-          i += 6;
-          codePoint =
-              0x10000 + ((codePoint - 0xD800) << 10) + static_cast<unsigned long>(low - 0xDC00);
         }
         appendUTF8(out, codePoint);
         break;
@@ -158,6 +167,40 @@ std::string readString(V& value) {
   return unescape(raw.substr(1, raw.size() - 2));
 }
 
+// The inside of the string whose opening quote comes just before `start`, up to its closing
+// quote, which stage one has already found.
+std::string_view rawStringBody(const char* start) {
+  std::size_t i = 0;
+  while (start[i] != '"') i += start[i] == '\\' ? 2 : 1;
+  return std::string_view(start, i);
+}
+
+// A key is decoded by the parser, and by our own reader when the parser refuses it (a lone
+// surrogate), which then decides.
+std::string readKey(od::field& field) {
+  const char* raw = field.key().raw();
+  std::string_view key;
+  if (field.unescaped_key().get(key) == simdjson::SUCCESS) return std::string(key);
+  return unescape(rawStringBody(raw));
+}
+
+bool isJSONWhitespace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// A document that is one string: decoded by our own reader; only white space may follow it.
+JSONValue readStringDocument(od::document& document, std::string_view text) {
+  std::string_view raw = document.raw_json_token();
+  if (raw.data() + raw.size() != text.data() + text.size()) {
+    throwReadError(simdjson::TRAILING_CONTENT);
+  }
+  while (!raw.empty() && isJSONWhitespace(raw.back())) raw.remove_suffix(1);
+  if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"') {
+    throwReadError(simdjson::STRING_ERROR);
+  }
+  return JSONValue(unescape(raw.substr(1, raw.size() - 2)));
+}
+
 template <typename V>
 JSONValue convert(V& value, std::size_t depth) {
   switch (check(value.type())) {
@@ -169,8 +212,6 @@ JSONValue convert(V& value, std::size_t depth) {
     case od::json_type::number:
       return JSONValue(check(value.get_double()));
     case od::json_type::string:
-      // A string document goes through get_string, which also refuses trailing content.
-      if (depth == 0) return JSONValue(std::string(check(value.get_string())));
       return JSONValue(readString(value));
     case od::json_type::array: {
       if (depth >= JSONValue::kMaxDepth) throwReadError(simdjson::DEPTH_ERROR);
@@ -186,7 +227,7 @@ JSONValue convert(V& value, std::size_t depth) {
       JSONValue::Object object;
       for (auto member : check(value.get_object())) {
         od::field field = check(std::move(member));
-        std::string key(check(field.unescaped_key()));
+        std::string key = readKey(field);
         od::value child = field.value();
         // Duplicate keys: the last one wins, as in JavaScript.
         object.insert_or_assign(std::move(key), convert(child, depth + 1));
@@ -208,8 +249,9 @@ JSONValue parseWithParser(od::parser& parser, simdjson::padded_string_view text)
     if (auto error = parser.allocate(text.size(), kParserMaxDepth)) throwReadError(error);
   }
   od::document document = check(parser.iterate(text));
-  const bool container = check(document.type()) == od::json_type::array ||
-                         check(document.type()) == od::json_type::object;
+  const od::json_type type = check(document.type());
+  if (type == od::json_type::string) return readStringDocument(document, text);
+  const bool container = type == od::json_type::array || type == od::json_type::object;
   JSONValue result = convert(document, 0);
   // Scalar getters refuse trailing content themselves; after a container, a location still
   // in bounds means more text follows the value.

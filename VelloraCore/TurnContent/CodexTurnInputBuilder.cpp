@@ -44,6 +44,33 @@ std::optional<std::size_t> graphemePrefixLength(std::string_view text, std::int6
   return std::size_t(boundary);
 }
 
+// The text with each line break replaced by one space, so that a value from the extension stays
+// on its own line of the trusted commands block: LF, CR, VT, FF, U+0085, U+2028 and U+2029, a
+// CR LF pair counting as one.
+//   "a\r\nb\u2028c"  ->  "a b c"
+std::string onOneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' || c == '\v' || c == '\f') {
+      out.push_back(' ');
+    } else if (c == '\r') {
+      out.push_back(' ');
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (text.substr(i, 2) == "\xC2\x85") {
+      out.push_back(' ');
+      i += 1;
+    } else if (text.substr(i, 3) == "\xE2\x80\xA8" || text.substr(i, 3) == "\xE2\x80\xA9") {
+      out.push_back(' ');
+      i += 2;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 // Prefixes every line with four spaces, empty lines included. Lines end at a line feed that does
 // not follow a carriage return: a CR LF pair is one character of its own, not a line break.
 void appendIndented(std::string& out, std::string_view text) {
@@ -207,15 +234,19 @@ std::optional<std::string> CodexTurnInputBuilder::commandBlock(const JSONValue& 
     return std::nullopt;
   }
   const JSONValue* titleValue = command.subscript("title");
-  const std::string* title = titleValue ? titleValue->stringValue() : nullptr;
-  if (title == nullptr) title = name;
+  const std::string* givenTitle = titleValue ? titleValue->stringValue() : nullptr;
+  // The section is trusted: a value holding a line break must not add lines of its own to it.
+  const std::string kindLine = onOneLine(*kind);
+  const std::string nameLine = onOneLine(*name);
+  const std::string pathLine = onOneLine(*path);
+  const std::string titleLine = givenTitle != nullptr ? onOneLine(*givenTitle) : nameLine;
 
   std::string block;
-  block.append("- ").append(*kind).append(": ").append(*title);
-  block.append("\n  name: ").append(*name);
-  block.append("\n  path: ").append(*path);
-  if (*kind == "skill") {
-    if (std::optional<std::string> instructions = skillInstructions(*path)) {
+  block.append("- ").append(kindLine).append(": ").append(titleLine);
+  block.append("\n  name: ").append(nameLine);
+  block.append("\n  path: ").append(pathLine);
+  if (kindLine == "skill") {
+    if (std::optional<std::string> instructions = skillInstructions(pathLine)) {
       block.append("\n  instructions:\n");
       appendIndented(block, *instructions);
     }

@@ -220,16 +220,56 @@ TEST(JSONValueTest, refusesInvalidText) {
       "[\"a\"\"b\"]",
       // Strings inside containers are decoded by our own reader.
       R"(["\x"])",
-      R"(["\ud800"])",
-      R"(["\udc00"])",
-      R"(["\ud800\u0041"])",
       R"(["\u12G4"])",
+      R"(["\ud800\u12G4"])",
+      R"(["\ud800\u"])",
+      R"({"\ud800\x":1})",
+      // A string document is decoded by our own reader too, and nothing may follow it.
+      R"("\x")",
+      R"("\ud800" x)",
+      R"("ab"c"d")",
+      R"("ab" "cd")",
+      R"("\ud800"1)",
       R"({"k":"\u00"})",
       "[\"\xc3\x28\"]",
       "[\"\x01\"]",
   };
   for (const char* text : cases) {
     EXPECT_THROW(JSONValue::parse(text), JSONError) << "input: " << text;
+  }
+}
+
+// JavaScript makes lone surrogates whenever it cuts text inside an emoji ("😀".slice(0, 1)).
+TEST(JSONValueTest, readsALoneSurrogateAsTheReplacementCharacter) {
+  struct Row {
+    const char* escaped;
+    std::string text;
+  };
+  const Row rows[] = {
+      {R"(\ud83d\ude00)", "😀"},
+      {R"(\uD83D\uDE00)", "😀"},
+      {R"(\udbff\udfff)", "\U0010FFFF"},
+      {R"(\ud83d)", "\uFFFD"},
+      {R"(\ude00)", "\uFFFD"},
+      {R"(a\ud800b)", "a\uFFFDb"},
+      {R"(\ud800\u0041)", "\uFFFDA"},
+      {R"(\ud800\n)", "\uFFFD\n"},
+      {R"(\ud800\ud800)", "\uFFFD\uFFFD"},
+      {R"(\ude00\ud83d)", "\uFFFD\uFFFD"},
+      {R"(\ud800\ud83d\ude00)", "\uFFFD😀"},
+      {R"(\ude00\ud83d\ude00\ud83d)", "\uFFFD😀\uFFFD"},
+      {R"(\ud800\\ude00)", "\uFFFD\\ude00"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.escaped);
+    const std::string quoted = std::string("\"") + row.escaped + "\"";
+    // A string document, a string inside containers, and an object key.
+    EXPECT_EQ(JSONValue::parse(quoted), JSONValue(row.text));
+    EXPECT_EQ(JSONValue::parse("[1," + quoted + "]"), JSONValue(JSONValue::Array{1, row.text}));
+    EXPECT_EQ(JSONValue::parse("{\"a\":{" + quoted + ":" + quoted + "},\"b\":2}"),
+              JSONValue::object({{"a", JSONValue::object({{row.text, row.text}})}, {"b", 2}}));
+    // White space around a string document.
+    EXPECT_EQ(JSONValue::parse(" \n" + quoted + "\t\r\n "), JSONValue(row.text));
   }
 }
 
