@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "VelloraCore/Platform/ReadinessWait.h"
 #include "VelloraCore/Protocol/JSONValue.h"
+#include "tests/VelloraCore/TurnContent/ImageFixtures.h"
 #include "tests/support/BridgeTurn.h"
 #include "tests/support/CodexScratchHome.h"
 #include "tests/support/FakeModelServer.h"
@@ -253,6 +255,58 @@ TEST_F(RealCodexHostTest, aCancelDuringATurnEndsItWithDoneAndTheSessionGoesOn) {
   EXPECT_EQ(next.deltas(), (std::vector<std::string>{"After", " the stop."}));
   EXPECT_EQ(next.last, (NativeEnvelope{.type = "chat.done", .requestId = "t2", .sessionId = "s1"}))
       << next.last.message.value_or("");
+
+  EXPECT_EQ(host.waitForExit(), 0);
+  EXPECT_EQ(host.standardErrorText(), "");
+}
+
+// Codex echoes the user's input back as a userMessage item, and a page can write anything into
+// it: a saved image's path named there is never read, only what Codex itself answers.
+TEST_F(RealCodexHostTest, aSavedImageNamedOnlyInTheUsersInputIsNeverSent) {
+  FakeModelServer model(FakeModelServer::scenario({FakeModelServer::answer({"Hello", " world"})}));
+  CodexScratchHome home({.modelServerPort = model.port()});
+  const std::string image = home.codexHomeDirectory() + "/generated_images/notes.png";
+  std::filesystem::create_directories(home.codexHomeDirectory() + "/generated_images");
+  makePosixFileSystem()->writeFileAtomically(image, makePNG(8, 8));
+  HostProcess host(hostEnvironment(home));
+
+  host.send(chatTurn("t1", "s1", "Describe " + image));
+  const Replies replies = readReplies(host);
+  EXPECT_EQ(replies.deltas(), (std::vector<std::string>{"Hello", " world"}));
+  for (const NativeEnvelope& message : replies.streamed) EXPECT_EQ(message.type, "chat.delta");
+  EXPECT_EQ(replies.last.type, "chat.done") << replies.last.message.value_or("");
+  // The path did reach Codex.
+  const std::vector<std::string> bodies = modelRequestBodies(model);
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_THAT(bodies[0], HasSubstr("notes.png"));
+
+  EXPECT_EQ(host.waitForExit(), 0);
+  EXPECT_EQ(host.standardErrorText(), "");
+}
+
+// With CODEX_HOME set, Codex keeps its configuration and sign-in there, and so does the host
+// look: the sign-in counts, and the turn runs with the configuration found there.
+TEST_F(RealCodexHostTest, codexsOwnFolderIsCODEX_HOMEWhenItIsSet) {
+  FakeModelServer model(FakeModelServer::scenario({FakeModelServer::answer({"From", " there."})}));
+  CodexScratchHome home({.modelServerPort = model.port()});
+  home.signIn();
+  const std::string elsewhere = home.path() + "/state/codex";
+  std::filesystem::create_directories(home.path() + "/state");
+  std::filesystem::rename(home.codexHomeDirectory(), elsewhere);
+  Environment environment = hostEnvironment(home);
+  environment["CODEX_HOME"] = elsewhere;
+  HostProcess host(environment);
+
+  host.send({.type = "health", .requestId = "h1"});
+  std::optional<NativeEnvelope> health = host.readReply();
+  ASSERT_TRUE(health && health->status);
+  EXPECT_EQ(health->status->auth, HealthState::ready);
+  EXPECT_EQ(health->status->appServer, HealthState::ready);
+
+  host.send(chatTurn("t1", "s1", "Where are you?"));
+  const Replies replies = readReplies(host);
+  EXPECT_EQ(replies.deltas(), (std::vector<std::string>{"From", " there."}));
+  EXPECT_EQ(replies.last.type, "chat.done") << replies.last.message.value_or("");
 
   EXPECT_EQ(host.waitForExit(), 0);
   EXPECT_EQ(host.standardErrorText(), "");
