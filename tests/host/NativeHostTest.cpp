@@ -56,6 +56,34 @@ TEST(NativeHostTest, replyToARequestWithNullIdHasNoRequestIdKey) {
   EXPECT_EQ(host.waitForExit(), 0);
 }
 
+// JavaScript cuts text inside an emoji ("😀".slice(0, 1)) and sends the half as a lone
+// surrogate escape: it reads as U+FFFD, in a value and in a key, and the host serves on.
+TEST(NativeHostTest, aLoneSurrogateEscapeReadsAsTheReplacementCharacter) {
+  test::HostProcess host;
+  const std::string replacement = "\xEF\xBF\xBD";  // U+FFFD
+  const struct {
+    std::string request;
+    std::string echoedRequestId;
+  } cases[] = {
+      {R"({"type":"ping","requestId":"cut \ud83d"})", "cut " + replacement},
+      {R"({"type":"ping","requestId":"\ude00 low first"})", replacement + " low first"},
+      {R"({"type":"ping","requestId":"\ud83d\ud83d\ude00"})", replacement + "\xF0\x9F\x98\x80"},
+      {R"({"type":"ping","requestId":"a pair \ud83d\ude00 stays"})",
+       "a pair \xF0\x9F\x98\x80 stays"},
+      {R"({"type":"ping","requestId":"key","\udfff":1})", "key"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.request);
+    host.sendBytes(frame(c.request));
+    std::optional<NativeEnvelope> reply = host.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->type, "pong");
+    EXPECT_EQ(reply->requestId, c.echoedRequestId);
+  }
+  EXPECT_EQ(host.waitForExit(), 0);
+  EXPECT_EQ(host.standardErrorText(), "");
+}
+
 TEST(NativeHostTest, aBadFrameGetsOneErrorAndExitStatusOne) {
   struct Case {
     const char* label;
