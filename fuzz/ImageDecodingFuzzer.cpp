@@ -12,9 +12,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellora;
   static const std::unique_ptr<FileSystem> fileSystem = makePosixFileSystem();
+  // No saved image is ever read here: the folder does not exist, and only inline results are fed.
+  static const std::string kImageFolder = "/nonexistent/.codex/generated_images";
   // Small enough that every decodable input goes through the re-encodings.
-  static const GeneratedImageAttachmentBuilder tight(*fileSystem, 600);
-  static const GeneratedImageAttachmentBuilder roomy(*fileSystem, 700000);
+  static const GeneratedImageAttachmentBuilder tight(*fileSystem, kImageFolder, 600);
+  static const GeneratedImageAttachmentBuilder roomy(*fileSystem, kImageFolder, 700000);
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   // A few hundred bytes can claim megapixels (a truncated JPEG decodes with a warning). Those
