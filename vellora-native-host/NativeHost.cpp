@@ -12,6 +12,7 @@
 #include "VelloraCore/AppServer/AppServerBridge.h"
 #include "VelloraCore/Error.h"
 #include "VelloraCore/Platform/IOError.h"
+#include "vellora-native-host/ChromeReplyFit.h"
 
 namespace vellora {
 
@@ -102,7 +103,7 @@ int NativeHost::run(AppServerBridge& bridge) noexcept {
     return *gone_;
   } catch (const std::exception& failure) {
     try {
-      io_.writeEnvelope({.type = "error", .code = "native_host_error", .message = failure.what()});
+      writeReply({.type = "error", .code = "native_host_error", .message = failure.what()});
     } catch (...) {
       // The connection is already broken; the exit status says the rest.
     }
@@ -174,18 +175,18 @@ void NativeHost::serveDeferred() {
 
 void NativeHost::handle(const NativeEnvelope& request) {
   if (request.type == "ping") {
-    io_.writeEnvelope({.type = "pong",
-                       .requestId = request.requestId,
-                       .ok = true,
-                       .app = kApplicationName,
-                       .version = kApplicationVersion});
+    writeReply({.type = "pong",
+                .requestId = request.requestId,
+                .ok = true,
+                .app = kApplicationName,
+                .version = kApplicationVersion});
     return;
   }
   if (request.type == "health") {
-    io_.writeEnvelope({.type = "health",
-                       .requestId = request.requestId,
-                       .ok = true,
-                       .status = bridge_->health()});
+    writeReply({.type = "health",
+                .requestId = request.requestId,
+                .ok = true,
+                .status = bridge_->health()});
     return;
   }
   if (request.type == "codex.catalog") {
@@ -200,34 +201,34 @@ void NativeHost::handle(const NativeEnvelope& request) {
     handleCancel(request);
     return;
   }
-  io_.writeEnvelope({.type = "error",
-                     .requestId = request.requestId,
-                     .code = "unsupported_message",
-                     .message = "Unsupported Native Messaging request type: " + request.type});
+  writeReply({.type = "error",
+              .requestId = request.requestId,
+              .code = "unsupported_message",
+              .message = "Unsupported Native Messaging request type: " + request.type});
 }
 
 void NativeHost::handleCatalog(const NativeEnvelope& request) {
   try {
     JSONValue catalog = bridge_->commandCatalog(false);
-    io_.writeEnvelope({.type = "codex.catalog",
-                       .requestId = request.requestId,
-                       .ok = true,
-                       .catalog = std::move(catalog)});
+    writeReply({.type = "codex.catalog",
+                .requestId = request.requestId,
+                .ok = true,
+                .catalog = std::move(catalog)});
   } catch (const std::exception& failure) {
     // A failure to write this one is fatal: it escapes to run().
-    io_.writeEnvelope({.type = "error",
-                       .requestId = request.requestId,
-                       .code = "catalog_failed",
-                       .message = failure.what()});
+    writeReply({.type = "error",
+                .requestId = request.requestId,
+                .code = "catalog_failed",
+                .message = failure.what()});
   }
 }
 
 void NativeHost::handleChatTurn(const NativeEnvelope& request) {
   if (!request.sessionId || !request.prompt) {
-    io_.writeEnvelope({.type = "error",
-                       .requestId = request.requestId,
-                       .code = "invalid_chat_turn",
-                       .message = "chat.turn requires sessionId and prompt."});
+    writeReply({.type = "error",
+                .requestId = request.requestId,
+                .code = "invalid_chat_turn",
+                .message = "chat.turn requires sessionId and prompt."});
     return;
   }
   // One session's turns run in order: a turn waits for the one before it to end.
@@ -242,10 +243,10 @@ void NativeHost::handleChatTurn(const NativeEnvelope& request) {
 
 void NativeHost::handleCancel(const NativeEnvelope& request) {
   if (!request.sessionId) {
-    io_.writeEnvelope({.type = "error",
-                       .requestId = request.requestId,
-                       .code = "invalid_chat_cancel",
-                       .message = "Chat cancel requires sessionId."});
+    writeReply({.type = "error",
+                .requestId = request.requestId,
+                .code = "invalid_chat_cancel",
+                .message = "Chat cancel requires sessionId."});
     return;
   }
   auto found = sessions_.find(*request.sessionId);
@@ -254,8 +255,7 @@ void NativeHost::handleCancel(const NativeEnvelope& request) {
     std::deque<NativeEnvelope> dropped = std::move(found->second.waiting);
     found->second.waiting.clear();
     for (const NativeEnvelope& turn : dropped) {
-      io_.writeEnvelope(
-          {.type = "chat.done", .requestId = turn.requestId, .sessionId = turn.sessionId});
+      writeReply({.type = "chat.done", .requestId = turn.requestId, .sessionId = turn.sessionId});
     }
     if (found->second.running) {
       // Answered after the turn's own end. A turn not yet handed to the bridge is stopped as
@@ -265,7 +265,7 @@ void NativeHost::handleCancel(const NativeEnvelope& request) {
       return;
     }
   }
-  io_.writeEnvelope(
+  writeReply(
       {.type = "chat.cancelled", .requestId = request.requestId, .sessionId = request.sessionId});
 }
 
@@ -296,10 +296,12 @@ void NativeHost::startTurn(const std::string& sessionID) {
           },
       .onAttachment =
           [this, requestID, sessionID](const JSONValue& attachment) {
+            // An attachment cannot be shortened; one past the limit is dropped.
             writeQuietly({.type = "chat.attachment",
                           .requestId = requestID,
                           .sessionId = sessionID,
-                          .attachment = attachment});
+                          .attachment = attachment},
+                         /*dropIfTooLarge=*/true);
           },
       .onEnd = [this, sessionID](
                    const std::optional<std::string>& failure) { turnEnded(sessionID, failure); }};
@@ -340,9 +342,24 @@ void NativeHost::turnEnded(const std::string& sessionID,
   }
 }
 
-void NativeHost::writeQuietly(const NativeEnvelope& envelope) noexcept {
+void NativeHost::writeReply(const NativeEnvelope& reply) {
   try {
-    io_.writeEnvelope(envelope);
+    io_.writeEnvelope(reply);
+  } catch (const NativeMessageCodecError& failure) {
+    // Nothing was written: Chrome gets the reply made to fit instead of a frame that would end
+    // the connection.
+    if (failure.errorCase() != NativeMessageCodecError::Case::payloadTooLarge) throw;
+    io_.writeEnvelope(fittedReply(reply, io_.maxWritePayloadBytes()));
+  }
+}
+
+void NativeHost::writeQuietly(const NativeEnvelope& envelope, bool dropIfTooLarge) noexcept {
+  try {
+    if (dropIfTooLarge) {
+      io_.writeEnvelope(envelope);
+    } else {
+      writeReply(envelope);
+    }
   } catch (const IOError&) {
     gone_ = 1;
   } catch (const std::exception&) {

@@ -65,8 +65,12 @@ class NativeHost final : public ReadinessWait {
   void serveDeferred();
   void startTurn(const std::string& sessionID);
   void turnEnded(const std::string& sessionID, const std::optional<std::string>& failure) noexcept;
-  // Writes without throwing: a write that fails marks the reader as gone.
-  void writeQuietly(const NativeEnvelope& envelope) noexcept;
+  // Writes a reply; one that would pass the write limit is made to fit (fittedReply) rather
+  // than refused. Throws as NativeMessageIO::writeEnvelope.
+  void writeReply(const NativeEnvelope& reply);
+  // Writes without throwing: a write that fails marks the reader as gone. A reply past the
+  // write limit is made to fit, or dropped when `dropIfTooLarge`.
+  void writeQuietly(const NativeEnvelope& envelope, bool dropIfTooLarge = false) noexcept;
   void queueQuietly(const NativeEnvelope& envelope) noexcept;
   void flushQuietly() noexcept;
 

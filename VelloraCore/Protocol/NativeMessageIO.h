@@ -37,6 +37,8 @@ class NativeMessageIO {
   // queued. The queue is empty afterwards, also when the write fails. Throws IOError.
   void flush();
   bool hasQueuedFrames() const noexcept { return !queued_.empty(); }
+  // The longest payload writeEnvelope and queueEnvelope take.
+  std::uint64_t maxWritePayloadBytes() const noexcept { return maxWritePayloadBytes_; }
 
  private:
   int input_;

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -342,7 +343,7 @@ TEST_F(ChatTurnTest, healthAndCatalog_withTheStandIn) {
 TEST_F(ChatTurnTest, nothingPastChromesOneMiBLimit_isEverWritten) {
   // A 3 MB piece of text whose characters take two bytes, so that a cut could split one.
   std::string longText;
-  while (longText.size() < 3'000'000) longText += "é\"/\n";
+  while (longText.size() < 3'000'000) longText += "\u00e9\"/\n";
   JSONValue::Array skills;
   for (int i = 0; i < 2000; ++i) {
     skills.push_back(JSONValue::object({{"name", "skill-" + std::to_string(i)},
@@ -350,22 +351,28 @@ TEST_F(ChatTurnTest, nothingPastChromesOneMiBLimit_isEverWritten) {
                                         {"description", std::string(1000, 'd')}}));
   }
   scenario_.write(
-      {{"turn/start", JSONValue::Array{turnStarted(), delta(longText), turnCompleted()}},
+      {{"turn/start#1", JSONValue::Array{turnStarted(), delta(longText), turnCompleted()}},
+       {"turn/start#2", JSONValue::Array{turnStarted("turn-2"), turnFailed(longText, "turn-2")}},
        {"skills/list",
         JSONValue::Array{JSONValue::object(
             {{"result",
               JSONValue::object({{"data", JSONValue::Array{JSONValue::object(
                                               {{"cwd", "/w"}, {"skills", skills}})}}})}})}}});
   test::HostProcess host(hostEnvironment());
+  static constexpr std::size_t kLimit = std::size_t{1} << 20;
+  // Each frame within the limit; its payload's length and the message it holds.
+  const auto readFitting = [&host] {
+    const std::string bytes = host.readRawFrame();
+    EXPECT_GE(bytes.size(), 4u);
+    EXPECT_LE(bytes.size() - 4, kLimit);
+    return std::pair{bytes.size() - 4, NativeEnvelope::fromJSON(JSONValue::parse(bytes.substr(4)))};
+  };
 
   // The long delta arrives in pieces that each fit, and join back to the whole text.
   host.send(chatTurn("r1", "s1"));
   std::string joined;
   for (;;) {
-    const std::string bytes = host.readRawFrame();
-    ASSERT_GE(bytes.size(), 4u);
-    EXPECT_LE(bytes.size() - 4, std::size_t{1} << 20);
-    NativeEnvelope reply = NativeEnvelope::fromJSON(JSONValue::parse(bytes.substr(4)));
+    auto [size, reply] = readFitting();
     if (reply.type != "chat.delta") {
       EXPECT_EQ(reply, chatDone("r1", "s1"));
       break;
@@ -374,13 +381,68 @@ TEST_F(ChatTurnTest, nothingPastChromesOneMiBLimit_isEverWritten) {
   }
   EXPECT_EQ(joined, longText);
 
-  // A catalog too large for Chrome is a failed catalog request, not a dropped connection.
+  // An error too long for Chrome is cut between characters, ends in an ellipsis, and fills the
+  // frame.
+  host.send(chatTurn("r2", "s1"));
+  {
+    auto [size, reply] = readFitting();
+    EXPECT_EQ(reply.type, "error");
+    EXPECT_EQ(reply.requestId, "r2");
+    EXPECT_EQ(reply.code, "chat_turn_failed");
+    ASSERT_TRUE(reply.message && reply.message->ends_with("\u2026"));
+    const std::string kept = reply.message->substr(0, reply.message->size() - 3);
+    EXPECT_TRUE(("Codex app-server returned an error: " + longText + ".").starts_with(kept));
+    EXPECT_GT(size, kLimit - 8);
+  }
+
+  // A catalog too large for Chrome loses skills from the end until it fits, and says how many.
   host.send({.type = "codex.catalog", .requestId = "c1"});
-  EXPECT_EQ(host.readReply(),
-            (NativeEnvelope{.type = "error",
-                            .requestId = "c1",
-                            .code = "catalog_failed",
-                            .message = "Native Messaging payload is too large."}));
+  {
+    auto [size, reply] = readFitting();
+    EXPECT_EQ(reply.type, "codex.catalog");
+    EXPECT_EQ(reply.requestId, "c1");
+    EXPECT_EQ(reply.ok, true);
+    ASSERT_TRUE(reply.catalog);
+    const JSONValue::Array& kept = *reply.catalog->subscript("skills")->arrayValue();
+    ASSERT_GT(kept.size(), 0u);
+    ASSERT_LT(kept.size(), 2000u);
+    // The catalog lists skills by name; those left out are the last by name.
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) names.push_back("skill-" + std::to_string(i));
+    std::sort(names.begin(), names.end());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      ASSERT_EQ(*kept[i].subscript("name"), JSONValue(names[i]));
+    }
+    // The fake answers only skills/list; the other lists' failures come first.
+    const JSONValue::Array& errors = *reply.catalog->subscript("errors")->arrayValue();
+    ASSERT_EQ(errors.size(), 4u);
+    EXPECT_EQ(errors.back(),
+              JSONValue::object(
+                  {{"method", "codex.catalog"},
+                   {"message", "Shortened to fit Chrome's 1 MiB message limit: " +
+                                   std::to_string(2000 - kept.size()) + " entries left out."}}))
+        << errors.back().serialized();
+    // No more was left out than had to be: one more skill would not have fitted.
+    EXPECT_GT(size + kept.back().serialized().size() + 1, kLimit);
+  }
+
+  // A reply that cannot fit because of what the request sent leaves that out.
+  host.send({.type = "ping", .requestId = std::string(kLimit + 1, 'q')});
+  EXPECT_EQ(readFitting().second,
+            (NativeEnvelope{
+                .type = "error",
+                .code = "reply_too_large",
+                .message = "The reply to a request does not fit Chrome's 1 MiB message limit."}));
+  host.send({.type = std::string(kLimit + 1, 't'), .requestId = "u1"});
+  {
+    auto [size, reply] = readFitting();
+    EXPECT_EQ(reply.requestId, "u1");
+    EXPECT_EQ(reply.code, "unsupported_message");
+    EXPECT_TRUE(reply.message &&
+                reply.message->starts_with("Unsupported Native Messaging request type: ttt"));
+    EXPECT_TRUE(reply.message->ends_with("\u2026"));
+  }
+
   host.send({.type = "ping", .requestId = "p1"});
   EXPECT_EQ(host.readReply(), kPong);
   expectCleanExit(host);
