@@ -53,6 +53,9 @@ export function popStyle(element: Styled, property: string, id: string): void {
   // With every layer gone the style says what it said before; give back the page's own
   // attribute text (or its absence), not the browser's re-serialisation of it.
   if (element.style.cssText === state.cssText) {
+    // Reading the attribute first brings it up to date with the style object; otherwise the
+    // browser writes the (empty) style back into it later, after we removed it.
+    element.getAttribute("style");
     if (state.attribute === null) element.removeAttribute("style");
     else element.setAttribute("style", state.attribute);
   }

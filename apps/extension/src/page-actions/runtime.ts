@@ -157,7 +157,8 @@ interface Applied {
   undo: () => void;
 }
 
-const documentId = crypto.randomUUID();
+// crypto.randomUUID exists only in secure contexts; plain http pages need this too.
+const documentId = Array.from(crypto.getRandomValues(new Uint8Array(16)), (byte) => byte.toString(16).padStart(2, "0")).join("");
 const applied = new Map<string, Applied>();
 
 function tellSidebar(id: string): void {
