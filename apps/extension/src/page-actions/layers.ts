@@ -99,13 +99,43 @@ interface TextState {
 }
 
 const texts = new WeakMap<Element, TextState>();
+// The nodes that a text layer took out of the page, by the state that keeps them to put back.
+const keptBy = new WeakMap<Node, TextState>();
 
 // Replaces `element`'s content by `value` as text; the page's own nodes are kept to be put back.
 export function pushText(element: Element, value: string, id: string): void {
   let state = texts.get(element);
-  if (!state) texts.set(element, (state = { base: Array.from(element.childNodes), layers: [] }));
+  if (!state) {
+    texts.set(element, (state = { base: Array.from(element.childNodes), layers: [] }));
+    for (const node of state.base) keptBy.set(node, state);
+  }
   state.layers.push({ id, value });
   element.textContent = value;
+}
+
+// Replaces `node`, which a text layer keeps out of the page to put back later, by `replacements`
+// (adjacent texts joined, as normalize() would), so that the page gets those back instead. An
+// action that wrapped page nodes undoes itself this way when a newer text layer hides them.
+// False when no text layer keeps `node`.
+export function replaceKept(node: Node, replacements: Node[]): boolean {
+  const state = keptBy.get(node);
+  const at = state ? state.base.indexOf(node) : -1;
+  if (!state || at < 0) return false;
+  keptBy.delete(node);
+  const nodes = state.base.slice(0, at).concat(replacements, state.base.slice(at + 1));
+  const joined: Node[] = [];
+  for (const next of nodes) {
+    const last = joined.at(-1);
+    if (next instanceof Text && last instanceof Text) {
+      last.appendData(next.data);
+      keptBy.delete(next);
+    } else {
+      joined.push(next);
+      keptBy.set(next, state);
+    }
+  }
+  state.base = joined.filter((kept) => !(kept instanceof Text && kept.data === "" && joined.length > 1));
+  return true;
 }
 
 export function popText(element: Element, id: string): void {
@@ -117,6 +147,7 @@ export function popText(element: Element, id: string): void {
     element.textContent = top.value;
     return;
   }
+  for (const node of state.base) keptBy.delete(node);
   element.replaceChildren(...state.base);
   texts.delete(element);
 }

@@ -7,7 +7,7 @@
 
 import { uniqueSelector } from "../context/selector.js";
 import { tidyText } from "../context/limits.js";
-import { popAttribute, popOrder, popStyle, popText, pushAttribute, pushOrder, pushStyle, pushText } from "./layers.js";
+import { popAttribute, popOrder, popStyle, popText, pushAttribute, pushOrder, pushStyle, pushText, replaceKept } from "./layers.js";
 import { firstNumber, MAX_ELEMENTS, type PageAction } from "./validate.js";
 
 export type ApplyResult = { ok: true; count: number } | { ok: false; error: string };
@@ -140,7 +140,7 @@ const READING_CSS = `
 :host { all: initial; }
 .overlay { position: fixed; inset: 0; z-index: 2147483647; overflow: auto; background: #fbfaf7; color: #1f1f1f; }
 header { position: sticky; top: 0; display: flex; align-items: center; gap: 12px; padding: 10px 20px; background: inherit; border-bottom: 1px solid #e4e1da; font: 14px/1.4 system-ui, sans-serif; }
-h2 { flex: 1; margin: 0; font-size: 15px; }
+header h2 { flex: 1; margin: 0; font-size: 15px; }
 .close { border: 1px solid #c9c5bb; background: #fff; color: inherit; border-radius: 6px; font: inherit; padding: 3px 10px; cursor: pointer; }
 .content { max-width: 680px; margin: 0 auto; padding: 24px 20px 64px; font: 19px/1.65 Georgia, "DejaVu Serif", serif; }
 .content img { max-width: 100%; height: auto; }
@@ -268,9 +268,13 @@ function highlight(id: string, roots: Element[], query: string, color: string, m
     undo: () => {
       for (const mark of marks) {
         const parent = mark.parentNode;
-        if (!parent) continue;
-        mark.replaceWith(...Array.from(mark.childNodes));
-        parent.normalize();
+        const content = Array.from(mark.childNodes);
+        // A mark that a newer setText took out of the page is unwrapped where it is kept.
+        if (!parent) replaceKept(mark, content);
+        else {
+          mark.replaceWith(...content);
+          parent.normalize();
+        }
       }
     },
   };
