@@ -1,5 +1,5 @@
 // Builds the extension into dist/ (or --out DIR): the service worker, the side panel, the page
-// collector and the static files. --tests DIR also bundles the unit tests there (plain
+// collector, the page-actions runtime and the static files. --tests DIR also bundles the unit tests there (plain
 // JavaScript for `node --test`); --bench DIR bundles the renderer benchmark's page.
 import { build } from "esbuild";
 import { cpSync, mkdirSync, readdirSync, rmSync } from "node:fs";
@@ -35,6 +35,7 @@ await build({
     background: join(root, "src/background.ts"),
     sidepanel: join(root, "src/panel/main.ts"),
     "page-context": join(root, "src/context/collect.ts"),
+    "page-actions": join(root, "src/page-actions/runtime.ts"),
   },
   outdir: out,
 });

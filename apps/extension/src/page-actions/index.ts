@@ -1,6 +1,5 @@
-// The seam for page actions: what the panel hands over when an answer is finished, and where
-// the panel shows what comes back, as a list under that answer. Nothing here acts on a page
-// yet; `setPageActions` installs the module that will.
+// The seam for page actions: what the panel hands over when an answer is finished, and what it
+// shows under that answer. `setPageActions` installs the module that acts on pages.
 
 import type { Attachment } from "../protocol/messages.js";
 
@@ -13,21 +12,13 @@ export interface FinishedAnswer {
   attachments: readonly Attachment[];
 }
 
-// One line of the list shown under an answer.
-export interface AnswerListItem {
-  label: string;
-  detail?: string;
-  // Runs when the user chooses the line; absent for lines that only inform.
-  run?: () => void | Promise<void>;
-}
-
 export interface PageActions {
-  // Called once per finished answer (not for failed or interrupted ones); the list returned is
-  // shown under the answer, nothing when it is empty.
-  answerFinished(answer: FinishedAnswer): AnswerListItem[] | Promise<AnswerListItem[]>;
+  // Called once per completed answer (not for failed, interrupted or stopped ones); the
+  // element returned is shown under the answer and kept up to date by the module.
+  answerFinished(answer: FinishedAnswer): HTMLElement | undefined | Promise<HTMLElement | undefined>;
 }
 
-const none: PageActions = { answerFinished: () => [] };
+const none: PageActions = { answerFinished: () => undefined };
 let current: PageActions = none;
 
 export function setPageActions(actions: PageActions): void {

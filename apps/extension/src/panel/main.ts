@@ -6,7 +6,9 @@
 // sidepanel.html serves the active tab of its window and follows tab switches;
 // sidepanel.html?tab=<id> serves that tab only.
 
-import { pageActions, type AnswerListItem } from "../page-actions/index.js";
+import { pageActions, setPageActions } from "../page-actions/index.js";
+import type { PickedElement } from "../page-actions/runtime.js";
+import { PageActionsSidebar } from "../page-actions/sidebar.js";
 import { chromePortFactory, DISCONNECTED, HostClient, HostError } from "../protocol/client.js";
 import { HOST_NAME, type Attachment, type Catalog } from "../protocol/messages.js";
 import { StreamingMarkdown } from "../render/streaming.js";
@@ -57,6 +59,15 @@ const commandsButton = el("button", {
   attrs: { type: "button", "aria-haspopup": "dialog", "aria-expanded": "false" },
 });
 const screenshot = el("input", { attrs: { type: "checkbox", id: "include-screenshot" } });
+const autoApply = el("input", { attrs: { type: "checkbox", id: "auto-apply" } });
+autoApply.checked = true;
+const pickButton = el("button", { className: "pick-element", text: "Pick element", attrs: { type: "button", "aria-pressed": "false" } });
+const pickedChip = el("div", { className: "chips picked", attrs: { "aria-label": "Picked element" } });
+const actions = new PageActionsSidebar();
+setPageActions(actions);
+// The element picked in the page, sent with the next turn as `pickedElement`.
+let picked: PickedElement | undefined;
+let picking: number | undefined;
 const picker = new CommandPicker(
   {
     load: async () => (await client.request("codex.catalog", "codex.catalog")).catalog ?? ({} as Catalog),
@@ -69,10 +80,13 @@ const picker = new CommandPicker(
 const form = el("form", { className: "composer" }, [
   picker.panel,
   picker.chips,
+  pickedChip,
   prompt,
   el("div", { className: "composer-row" }, [
     commandsButton,
+    pickButton,
     el("label", { className: "screenshot", attrs: { for: "include-screenshot" } }, [screenshot, "Include screenshot"]),
+    el("label", { className: "screenshot", attrs: { for: "auto-apply", title: "Apply the page changes of an answer as soon as it is complete" } }, [autoApply, "Auto-apply"]),
     el("span", { className: "spacer" }),
     stop,
     send,
@@ -148,6 +162,11 @@ function emptyHint(): HTMLElement {
 
 async function show(tabId: number): Promise<void> {
   const conversation = await conversationFor(tabId);
+  // A picked element belongs to its tab's page.
+  if (current && current !== conversation && picked) {
+    picked = undefined;
+    showPicked();
+  }
   current = conversation;
   log.replaceChildren(conversation.view);
   updateControls();
@@ -222,23 +241,6 @@ function attachmentView(attachment: Attachment): HTMLElement {
   ]);
 }
 
-function answerList(items: AnswerListItem[]): HTMLElement {
-  return el(
-    "ul",
-    { className: "answer-list" },
-    items.map((item) => {
-      const children: (Node | string)[] = [];
-      if (item.run) {
-        const button = el("button", { text: item.label, attrs: { type: "button" } });
-        button.addEventListener("click", () => void item.run!());
-        children.push(button);
-      } else children.push(el("span", { text: item.label }));
-      if (item.detail) children.push(el("span", { className: "detail", text: item.detail }));
-      return el("li", {}, children);
-    }),
-  );
-}
-
 function describeError(error: unknown): { interrupted: boolean; text: string } {
   if (error instanceof HostError) {
     if (error.code === DISCONNECTED) {
@@ -258,6 +260,7 @@ async function sendPrompt(): Promise<void> {
   if (!conversation || conversation.running || text.trim() === "") return;
   prompt.value = "";
   const commands = picker.take();
+  const pickedElement = takePicked();
   const turn: StoredTurn = { prompt: text, answer: "", attachments: [], state: "streaming" };
   conversation.turns.push(turn);
   const view = turnView(conversation, turn);
@@ -277,7 +280,7 @@ async function sendPrompt(): Promise<void> {
     {
       sessionId: conversation.sessionId,
       prompt: text,
-      ...(page.context ? { context: page.context } : {}),
+      ...(page.context ? { context: pickedElement ? { ...page.context, pickedElement } : page.context } : {}),
       ...(commands.length ? { commands } : {}),
     },
     {
@@ -315,13 +318,63 @@ async function sendPrompt(): Promise<void> {
   conversation.running = undefined;
   if (current === conversation) updateControls();
   save(conversation);
-  if (turn.state === "done" || turn.state === "stopped") {
+  // Only a complete answer may change the page: a stopped one may end mid-block.
+  if (turn.state === "done") {
     try {
-      const items = await pageActions().answerFinished({ text: turn.answer, tabId: conversation.tabId, attachments: turn.attachments });
-      if (items.length) view.extras.append(answerList(items));
+      const shown = await pageActions().answerFinished({ text: turn.answer, tabId: conversation.tabId, attachments: turn.attachments });
+      if (shown) view.extras.append(shown);
     } catch {
       // A page-actions module that fails leaves the answer as it is.
     }
+  }
+}
+
+function showPicked(): void {
+  if (!picked) {
+    pickedChip.replaceChildren();
+    return;
+  }
+  const remove = el("button", { className: "chip-remove", text: "×", attrs: { type: "button", "aria-label": "Remove the picked element" } });
+  remove.addEventListener("click", () => {
+    picked = undefined;
+    showPicked();
+  });
+  const description = picked.selector.length > 60 ? `${picked.selector.slice(0, 57)}…` : picked.selector;
+  pickedChip.replaceChildren(el("span", { className: "chip", attrs: { "data-kind": "element", title: picked.text } }, [`Picked ${picked.tag}: ${description}`, remove]));
+}
+
+function takePicked(): PickedElement | undefined {
+  const taken = picked;
+  picked = undefined;
+  showPicked();
+  return taken;
+}
+
+function showPicking(on: boolean): void {
+  pickButton.textContent = on ? "Cancel pick" : "Pick element";
+  pickButton.setAttribute("aria-pressed", String(on));
+}
+
+async function pickElement(): Promise<void> {
+  const conversation = current;
+  if (!conversation) return;
+  if (picking !== undefined) {
+    await actions.cancelPick(picking);
+    return;
+  }
+  picking = conversation.tabId;
+  showPicking(true);
+  try {
+    const element = await actions.pick(conversation.tabId);
+    if (element) {
+      picked = element;
+      showPicked();
+    }
+  } catch {
+    // The page went away while picking.
+  } finally {
+    picking = undefined;
+    showPicking(false);
   }
 }
 
@@ -379,6 +432,11 @@ prompt.addEventListener("keydown", (event) => {
   }
 });
 stop.addEventListener("click", () => void stopTurn());
+pickButton.addEventListener("click", () => void pickElement());
+autoApply.addEventListener("change", () => {
+  actions.autoApply = autoApply.checked;
+  void chrome.storage.local.set({ autoApply: autoApply.checked });
+});
 newChat.addEventListener("click", startNewChat);
 commandsButton.addEventListener("click", () => {
   if (picker.isOpen) picker.close();
@@ -395,6 +453,9 @@ chrome.tabs.onRemoved.addListener((tabId) => {
 
 async function start(): Promise<void> {
   void checkHealth();
+  const settings = await chrome.storage.local.get("autoApply");
+  autoApply.checked = settings.autoApply !== false;
+  actions.autoApply = autoApply.checked;
   if (Number.isInteger(fixedTab)) {
     await show(fixedTab);
     return;

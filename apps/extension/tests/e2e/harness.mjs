@@ -77,6 +77,41 @@ export const TEST_PAGE = `<!doctype html>
 <p><a href="/next">Next page</a> and <a href="https://example.com/">elsewhere</a></p>
 </body></html>`;
 
+// The page that page actions are tried on: an article with headings, links and images (one in
+// a rounded wrapper), two ads, and a product list with prices.
+export const SHOP_PAGE = `<!doctype html>
+<html><head><meta charset="utf-8"><title>Garden shop</title>
+<style>
+body { font: 16px/1.5 sans-serif; margin: 0; padding: 16px 24px; background: #fff; color: #222; }
+.ad { background: #ffd400; padding: 8px; margin: 8px 0; }
+.rounded { border-radius: 16px; overflow: hidden; display: inline-block; margin: 0; }
+img { border-radius: 10px; }
+.products { list-style: none; padding: 0; }
+.product { border: 1px solid #ccc; margin: 4px 0; padding: 4px 8px; }
+</style></head>
+<body>
+<header><h1 id="title">Garden shop</h1><div class="ad" id="top-ad">Buy now! Big sale</div></header>
+<main>
+<article id="story">
+<h2>Spring pricing</h2>
+<p>Our pricing changes in spring. See the <a href="/pricing">pricing page</a> or <a href="https://example.com/guide">the guide</a>.</p>
+<h3>Seeds</h3>
+<p style="color:rgb(10, 20, 30)">Seeds grow <em>quickly</em> with the right pricing.</p>
+<figure class="rounded"><img class="hero" src="/a.png" alt="hero" width="60" height="60"></figure>
+<img class="plain" src="/a.png" alt="plain" width="60" height="60">
+<h2>Tools</h2>
+<p>Tools last for years.</p>
+</article>
+<ul class="products">
+<li class="product"><span class="name">Rake</span> <span class="price">$1,299.00</span></li>
+<li class="product"><span class="name">Hoe</span> <span class="price">$24.50</span></li>
+<li class="product"><span class="name">Spade</span> <span class="price">$310</span></li>
+<li class="product"><span class="name">Gloves</span> <span class="price">$9</span></li>
+</ul>
+<div class="ad" id="side-ad">Sponsored: lawn robots</div>
+</main>
+</body></html>`;
+
 export class Harness {
   async start() {
     this.home = mkdtempSync(join(tmpdir(), "vellora-panel-"));
@@ -104,7 +139,7 @@ export class Harness {
         return;
       }
       response.writeHead(200, { "content-type": "text/html; charset=utf-8" });
-      response.end(TEST_PAGE);
+      response.end(request.url?.startsWith("/shop.html") ? SHOP_PAGE : TEST_PAGE);
     });
     await new Promise((resolve) => this.server.listen(0, "127.0.0.1", resolve));
     this.pageURL = `http://127.0.0.1:${this.server.address().port}/page.html`;
