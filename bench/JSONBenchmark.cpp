@@ -1,6 +1,6 @@
 // JSON read and write throughput for the host's two typical messages: a 64 MiB "chat.turn"
-// whose context holds a 60 MiB screenshot data URL, and a 2 KB envelope. A plain memcpy of the
-// same bytes runs in the same process as the reference.
+// whose context holds a 60 MiB screenshot data URL, a 2 KB envelope and a "chat.delta". A plain
+// memcpy of the same bytes runs in the same process as the reference.
 //
 //   build/release/bench/json_benchmark --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
@@ -154,6 +154,12 @@ void BM_Write2KBEnvelope(benchmark::State& state) {
 void BM_Memcpy2KB(benchmark::State& state) {
   copy(state, smallText());
 }
+// The frame the host writes most: one piece of a streamed answer.
+void BM_WriteChatDelta(benchmark::State& state) {
+  static const std::string text = encoded(vellora::NativeEnvelope{
+      .type = "chat.delta", .requestId = "req-1", .sessionId = "session-1", .delta = " the"});
+  write(state, text);
+}
 
 BENCHMARK(BM_Read64MiBChatTurn)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Write64MiBChatTurn)->Unit(benchmark::kMillisecond);
@@ -164,6 +170,7 @@ BENCHMARK(BM_Copy64MiBThroughABuffer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Read2KBEnvelope);
 BENCHMARK(BM_Write2KBEnvelope);
 BENCHMARK(BM_Memcpy2KB);
+BENCHMARK(BM_WriteChatDelta);
 
 }  // namespace
 

@@ -24,6 +24,7 @@
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/ProcessLauncher.h"
 #include "VelloraCore/Protocol/NativeMessageIO.h"
+#include "VelloraCore/Protocol/NativeMessageVocabulary.h"
 #include "tools/ChromeCommands.h"
 #include "tools/CompanionCommands.h"
 #include "tools/DesktopCommands.h"
@@ -32,6 +33,7 @@ namespace {
 
 using vellora::JSONValue;
 using vellora::NativeEnvelope;
+namespace Types = vellora::NativeMessageTypes;
 
 constexpr const char* kDefaultOrigin = "chrome-extension://knldjmfmopnpolahpmmgbagdohdnhkik/";
 
@@ -132,7 +134,7 @@ class HostConnection {
       std::optional<NativeEnvelope> reply = io_->readEnvelope();
       if (!reply) return false;
       print(*reply);
-      if (reply->type != "chat.delta" && reply->type != "chat.attachment") return true;
+      if (reply->type != Types::kChatDelta && reply->type != Types::kChatAttachment) return true;
     }
   }
 
@@ -191,7 +193,7 @@ int converse(const Options& options, const std::vector<NativeEnvelope>& requests
 // One chat turn: the answer's text as it streams, attachments as one line each, and the
 // error text (exit status 1) when the turn fails.
 int chat(const Options& options) {
-  NativeEnvelope request{.type = "chat.turn", .requestId = "chat-1", .sessionId = "terminal"};
+  NativeEnvelope request{.type = Types::kChatTurn, .requestId = "chat-1", .sessionId = "terminal"};
   const std::vector<std::string>& words = options.arguments;
   for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
     if (words[i] == "--prompt") {
@@ -217,14 +219,14 @@ int chat(const Options& options) {
   HostConnection host(options, *launcher);
   bool failed = false;
   host.exchange(request, [&failed](const NativeEnvelope& reply) {
-    if (reply.type == "chat.delta") {
+    if (reply.type == Types::kChatDelta) {
       std::cout << reply.delta.value_or("") << std::flush;
-    } else if (reply.type == "chat.attachment") {
+    } else if (reply.type == Types::kChatAttachment) {
       std::string line;
       reply.attachment.value_or(JSONValue()).serialize(line, {.escapeSlashes = false});
       std::cout << "\n[attachment] " << line.substr(0, 200) << (line.size() > 200 ? "..." : "")
                 << std::endl;
-    } else if (reply.type == "chat.done") {
+    } else if (reply.type == Types::kChatDone) {
       std::cout << std::endl;
     } else {
       failed = true;
@@ -248,13 +250,15 @@ int main(int argc, char** argv) {
   }
   try {
     if (options->command == "ping") {
-      return converse(*options, {NativeEnvelope{.type = "ping", .requestId = "ping-1"}}, false);
+      return converse(*options, {NativeEnvelope{.type = Types::kPing, .requestId = "ping-1"}},
+                      false);
     }
     if (options->command == "health") {
-      return converse(*options, {NativeEnvelope{.type = "health", .requestId = "health-1"}}, false);
+      return converse(*options, {NativeEnvelope{.type = Types::kHealth, .requestId = "health-1"}},
+                      false);
     }
     if (options->command == "catalog") {
-      return converse(*options, {NativeEnvelope{.type = "codex.catalog", .requestId = "catalog-1"}},
+      return converse(*options, {NativeEnvelope{.type = Types::kCatalog, .requestId = "catalog-1"}},
                       false);
     }
     if (options->command == "chat") return chat(*options);

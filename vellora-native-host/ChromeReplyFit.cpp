@@ -156,18 +156,18 @@ NativeEnvelope fittedReply(NativeEnvelope reply, std::size_t limitBytes) {
     }
   }
   // Too large even so: what makes it so came from the request, and is left out.
-  NativeEnvelope error{.type = "error"};
-  if (reply.type == "error" && reply.code) {
+  NativeEnvelope error{.type = NativeMessageTypes::kError};
+  if (reply.type == NativeMessageTypes::kError && reply.code) {
     error.code = reply.code;
     error.message = reply.message;
   } else {
-    error.code = "reply_too_large";
+    error.code = NativeErrorCodes::kReplyTooLarge;
     error.message = "The reply to a request does not fit Chrome's 1 MiB message limit.";
   }
   if (std::optional<NativeEnvelope> shortened = withShortenedMessage(error, limitBytes)) {
     return *shortened;
   }
-  return NativeEnvelope{.type = "error", .code = error.code};
+  return NativeEnvelope{.type = NativeMessageTypes::kError, .code = error.code};
 }
 
 }  // namespace vellora

@@ -5,11 +5,12 @@
 #include <string_view>
 
 #include "VelloraCore/Protocol/NativeEnvelope.h"
+#include "VelloraCore/Protocol/NativeMessageVocabulary.h"
 
 namespace vellora {
 
 // What a catalog that had to be shortened says about it in its "errors".
-inline constexpr std::string_view kCatalogShortenedMethod = "codex.catalog";
+inline constexpr std::string_view kCatalogShortenedMethod = NativeMessageTypes::kCatalog;
 
 // Makes a reply whose payload would be longer than `limitBytes` fit, so that Chrome, which drops
 // a host that sends more than 1 MiB, gets an answer instead:

@@ -12,11 +12,15 @@
 #include "VelloraCore/AppServer/AppServerBridge.h"
 #include "VelloraCore/Error.h"
 #include "VelloraCore/Platform/IOError.h"
+#include "VelloraCore/Protocol/NativeMessageVocabulary.h"
 #include "vellora-native-host/ChromeReplyFit.h"
 
 namespace vellora {
 
 namespace {
+
+namespace Types = NativeMessageTypes;
+namespace Codes = NativeErrorCodes;
 
 // Even escaped (at most six bytes for one), a piece this long stays well under Chrome's limit.
 constexpr std::size_t kMaxDeltaPieceBytes = 128 * 1024;
@@ -103,7 +107,8 @@ int NativeHost::run(AppServerBridge& bridge) noexcept {
     return *gone_;
   } catch (const std::exception& failure) {
     try {
-      writeReply({.type = "error", .code = "native_host_error", .message = failure.what()});
+      writeReply(
+          {.type = Types::kError, .code = Codes::kNativeHostError, .message = failure.what()});
     } catch (...) {
       // The connection is already broken; the exit status says the rest.
     }
@@ -151,8 +156,8 @@ void NativeHost::readRequest(bool nested) {
     if (nested) throw LeavingWait{};
     return;
   }
-  if (request->type == "ping" || request->type == "chat.cancel" || request->type == "chat.turn" ||
-      !nested) {
+  if (request->type == Types::kPing || request->type == Types::kChatCancel ||
+      request->type == Types::kChatTurn || !nested) {
     handle(*request);
   } else {
     deferred_.push_back(std::move(*request));
@@ -174,60 +179,60 @@ void NativeHost::serveDeferred() {
 }
 
 void NativeHost::handle(const NativeEnvelope& request) {
-  if (request.type == "ping") {
-    writeReply({.type = "pong",
+  if (request.type == Types::kPing) {
+    writeReply({.type = Types::kPong,
                 .requestId = request.requestId,
                 .ok = true,
                 .app = kApplicationName,
                 .version = kApplicationVersion});
     return;
   }
-  if (request.type == "health") {
-    writeReply({.type = "health",
+  if (request.type == Types::kHealth) {
+    writeReply({.type = Types::kHealth,
                 .requestId = request.requestId,
                 .ok = true,
                 .status = bridge_->health()});
     return;
   }
-  if (request.type == "codex.catalog") {
+  if (request.type == Types::kCatalog) {
     handleCatalog(request);
     return;
   }
-  if (request.type == "chat.turn") {
+  if (request.type == Types::kChatTurn) {
     handleChatTurn(request);
     return;
   }
-  if (request.type == "chat.cancel") {
+  if (request.type == Types::kChatCancel) {
     handleCancel(request);
     return;
   }
-  writeReply({.type = "error",
+  writeReply({.type = Types::kError,
               .requestId = request.requestId,
-              .code = "unsupported_message",
+              .code = Codes::kUnsupportedMessage,
               .message = "Unsupported Native Messaging request type: " + request.type});
 }
 
 void NativeHost::handleCatalog(const NativeEnvelope& request) {
   try {
     JSONValue catalog = bridge_->commandCatalog(false);
-    writeReply({.type = "codex.catalog",
+    writeReply({.type = Types::kCatalog,
                 .requestId = request.requestId,
                 .ok = true,
                 .catalog = std::move(catalog)});
   } catch (const std::exception& failure) {
     // A failure to write this one is fatal: it escapes to run().
-    writeReply({.type = "error",
+    writeReply({.type = Types::kError,
                 .requestId = request.requestId,
-                .code = "catalog_failed",
+                .code = Codes::kCatalogFailed,
                 .message = failure.what()});
   }
 }
 
 void NativeHost::handleChatTurn(const NativeEnvelope& request) {
   if (!request.sessionId || !request.prompt) {
-    writeReply({.type = "error",
+    writeReply({.type = Types::kError,
                 .requestId = request.requestId,
-                .code = "invalid_chat_turn",
+                .code = Codes::kInvalidChatTurn,
                 .message = "chat.turn requires sessionId and prompt."});
     return;
   }
@@ -243,9 +248,9 @@ void NativeHost::handleChatTurn(const NativeEnvelope& request) {
 
 void NativeHost::handleCancel(const NativeEnvelope& request) {
   if (!request.sessionId) {
-    writeReply({.type = "error",
+    writeReply({.type = Types::kError,
                 .requestId = request.requestId,
-                .code = "invalid_chat_cancel",
+                .code = Codes::kInvalidChatCancel,
                 .message = "Chat cancel requires sessionId."});
     return;
   }
@@ -255,7 +260,8 @@ void NativeHost::handleCancel(const NativeEnvelope& request) {
     std::deque<NativeEnvelope> dropped = std::move(found->second.waiting);
     found->second.waiting.clear();
     for (const NativeEnvelope& turn : dropped) {
-      writeReply({.type = "chat.done", .requestId = turn.requestId, .sessionId = turn.sessionId});
+      writeReply(
+          {.type = Types::kChatDone, .requestId = turn.requestId, .sessionId = turn.sessionId});
     }
     if (found->second.running) {
       // Answered after the turn's own end. A turn not yet handed to the bridge is stopped as
@@ -265,8 +271,9 @@ void NativeHost::handleCancel(const NativeEnvelope& request) {
       return;
     }
   }
-  writeReply(
-      {.type = "chat.cancelled", .requestId = request.requestId, .sessionId = request.sessionId});
+  writeReply({.type = Types::kChatCancelled,
+              .requestId = request.requestId,
+              .sessionId = request.sessionId});
 }
 
 void NativeHost::startTurn(const std::string& sessionID) {
@@ -288,7 +295,7 @@ void NativeHost::startTurn(const std::string& sessionID) {
             // Chrome refuses messages over 1 MiB: a long piece of text goes out in several
             // deltas, which the extension joins back together.
             for (std::string_view piece : splitForChrome(delta)) {
-              queueQuietly({.type = "chat.delta",
+              queueQuietly({.type = Types::kChatDelta,
                             .requestId = requestID,
                             .sessionId = sessionID,
                             .delta = std::string(piece)});
@@ -297,7 +304,7 @@ void NativeHost::startTurn(const std::string& sessionID) {
       .onAttachment =
           [this, requestID, sessionID](const JSONValue& attachment) {
             // An attachment cannot be shortened; one past the limit is dropped.
-            writeQuietly({.type = "chat.attachment",
+            writeQuietly({.type = Types::kChatAttachment,
                           .requestId = requestID,
                           .sessionId = sessionID,
                           .attachment = attachment},
@@ -323,16 +330,17 @@ void NativeHost::turnEnded(const std::string& sessionID,
   Session& session = found->second;
   const std::unique_ptr<NativeEnvelope> request = std::move(session.running);
   if (!failure) {
-    writeQuietly(
-        {.type = "chat.done", .requestId = request->requestId, .sessionId = request->sessionId});
-  } else {
-    writeQuietly({.type = "error",
+    writeQuietly({.type = Types::kChatDone,
                   .requestId = request->requestId,
-                  .code = "chat_turn_failed",
+                  .sessionId = request->sessionId});
+  } else {
+    writeQuietly({.type = Types::kError,
+                  .requestId = request->requestId,
+                  .code = Codes::kChatTurnFailed,
                   .message = *failure});
   }
   for (const std::optional<std::string>& cancel : session.cancels) {
-    writeQuietly({.type = "chat.cancelled", .requestId = cancel, .sessionId = sessionID});
+    writeQuietly({.type = Types::kChatCancelled, .requestId = cancel, .sessionId = sessionID});
   }
   session.cancels.clear();
   if (!session.waiting.empty()) {

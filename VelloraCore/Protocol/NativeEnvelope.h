@@ -26,7 +26,8 @@ class NativeEnvelopeError final : public Error {
 };
 
 // The one record of every Native Messaging message, request or reply. Only `type` is required;
-// an absent field is never written, and JSON null reads as absent.
+// an absent field is never written, and JSON null reads as absent. Members are read and written
+// in the order of one table of names in NativeEnvelope.cpp, which a new member joins.
 struct NativeEnvelope {
   std::string type;
   std::optional<std::string> requestId;

@@ -20,8 +20,9 @@ std::string write(const NativeEnvelope& envelope) {
 const CompanionHealth kHealth{HealthState::ready,   HealthState::ready, HealthState::ready,
                               HealthState::missing, HealthState::error, HealthState::starting};
 
-TEST(NativeEnvelopeTest, everyFieldSurvivesAWriteAndRead) {
-  NativeEnvelope envelope{
+// An envelope with every field set.
+NativeEnvelope everyField() {
+  return NativeEnvelope{
       .type = "chat.turn",
       .requestId = "r1",
       .sessionId = "s1",
@@ -41,7 +42,24 @@ TEST(NativeEnvelopeTest, everyFieldSurvivesAWriteAndRead) {
       .message = "line\nbreak",
       .catalog = JSONValue::parse(R"({"skills":[]})"),
   };
+}
+
+TEST(NativeEnvelopeTest, everyFieldSurvivesAWriteAndRead) {
+  const NativeEnvelope envelope = everyField();
   EXPECT_EQ(read(write(envelope)), envelope);
+}
+
+TEST(NativeEnvelopeTest, writesEveryFieldUnderItsNameInOneFixedOrder) {
+  EXPECT_EQ(write(everyField()),
+            R"({"type":"chat.turn","requestId":"r1","sessionId":"s1",)"
+            R"("prompt":"Summarise \"this\" page",)"
+            R"("context":{"title":"é","url":"https:\/\/example.com\/a"},)"
+            R"("commands":[{"kind":"skill","name":"x"}],"model":"m","reasoningEffort":"low",)"
+            R"("ok":false,"app":"a","version":"1",)"
+            R"("status":{"appServer":"error","auth":"starting","codex":"missing",)"
+            R"("companion":"ready","extension":"ready","nativeHost":"ready"},)"
+            R"("delta":"d","attachment":{"bytes":12,"id":"x"},"messageId":"m1","code":"c",)"
+            R"("message":"line\nbreak","catalog":{"skills":[]}})");
 }
 
 TEST(NativeEnvelopeTest, writesOnlyPresentFields) {
@@ -76,30 +94,39 @@ TEST(NativeEnvelopeTest, refusesMalformedMessages) {
   const std::string fullStatus =
       R"("companion":"ready","nativeHost":"ready","extension":"ready","codex":"ready",
          "appServer":"ready")";
+  // The error names the first wrong field in the envelope's own order, whatever the text's.
   struct Case {
     const char* label;
     std::string text;
     NativeEnvelopeError::Case expected;
+    const char* field;
   } cases[] = {
-      {"null payload", "null", NativeEnvelopeError::Case::notAnObject},
-      {"array payload", R"([{"type":"ping"}])", NativeEnvelopeError::Case::notAnObject},
-      {"string payload", R"("ping")", NativeEnvelopeError::Case::notAnObject},
-      {"no type", R"({"requestId":"r"})", NativeEnvelopeError::Case::missingType},
-      {"null type", R"({"type":null})", NativeEnvelopeError::Case::missingType},
-      {"numeric type", R"({"type":1})", NativeEnvelopeError::Case::missingType},
+      {"null payload", "null", NativeEnvelopeError::Case::notAnObject, ""},
+      {"array payload", R"([{"type":"ping"}])", NativeEnvelopeError::Case::notAnObject, ""},
+      {"string payload", R"("ping")", NativeEnvelopeError::Case::notAnObject, ""},
+      {"no type", R"({"requestId":"r"})", NativeEnvelopeError::Case::missingType, "type"},
+      {"null type", R"({"type":null})", NativeEnvelopeError::Case::missingType, "type"},
+      {"numeric type", R"({"type":1})", NativeEnvelopeError::Case::missingType, "type"},
+      {"numeric type and prompt", R"({"prompt":5,"type":1})",
+       NativeEnvelopeError::Case::missingType, "type"},
       {"numeric prompt", R"({"type":"chat.turn","prompt":5})",
-       NativeEnvelopeError::Case::wrongFieldType},
+       NativeEnvelopeError::Case::wrongFieldType, "prompt"},
       {"boolean requestId", R"({"type":"ping","requestId":true})",
-       NativeEnvelopeError::Case::wrongFieldType},
-      {"text ok", R"({"type":"pong","ok":"true"})", NativeEnvelopeError::Case::wrongFieldType},
+       NativeEnvelopeError::Case::wrongFieldType, "requestId"},
+      {"text ok", R"({"type":"pong","ok":"true"})", NativeEnvelopeError::Case::wrongFieldType,
+       "ok"},
+      {"text ok before numeric prompt", R"({"type":"pong","ok":"true","prompt":5})",
+       NativeEnvelopeError::Case::wrongFieldType, "prompt"},
+      {"numeric message after numeric code", R"({"type":"error","message":1,"code":2})",
+       NativeEnvelopeError::Case::wrongFieldType, "code"},
       {"status as text", R"({"type":"health","status":"ready"})",
-       NativeEnvelopeError::Case::wrongFieldType},
+       NativeEnvelopeError::Case::wrongFieldType, "status"},
       {"capitalised state", R"({"type":"health","status":{)" + fullStatus + R"(,"auth":"Ready"}})",
-       NativeEnvelopeError::Case::wrongFieldType},
+       NativeEnvelopeError::Case::wrongFieldType, "status.auth"},
       {"status without auth", R"({"type":"health","status":{)" + fullStatus + "}}",
-       NativeEnvelopeError::Case::wrongFieldType},
+       NativeEnvelopeError::Case::wrongFieldType, "status.auth"},
       {"numeric state", R"({"type":"health","status":{)" + fullStatus + R"(,"auth":1}})",
-       NativeEnvelopeError::Case::wrongFieldType},
+       NativeEnvelopeError::Case::wrongFieldType, "status.auth"},
   };
   for (const Case& c : cases) {
     try {
@@ -107,6 +134,7 @@ TEST(NativeEnvelopeTest, refusesMalformedMessages) {
       ADD_FAILURE() << c.label << ": read";
     } catch (const NativeEnvelopeError& error) {
       EXPECT_EQ(error.errorCase(), c.expected) << c.label;
+      EXPECT_EQ(error.field(), c.field) << c.label;
       EXPECT_NE(std::string(error.what()), "") << c.label;
     }
   }
