@@ -139,6 +139,13 @@ set(STB_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/third_party/stb")
 if(VELLORA_BUILD_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)
+  # cpp-httplib, the fake model server's HTTP side: Homebrew installs it header-only with a CMake
+  # package; Debian ships it compiled, found through pkg-config.
+  find_package(httplib CONFIG QUIET)
+  if(NOT httplib_FOUND)
+    pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+    add_library(httplib::httplib ALIAS PkgConfig::HTTPLIB)
+  endif()
 endif()
 if(VELLORA_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
