@@ -139,12 +139,20 @@ set(STB_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/third_party/stb")
 if(VELLORA_BUILD_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)
-  # cpp-httplib, the fake model server's HTTP side: Homebrew installs it header-only with a CMake
-  # package; Debian ships it compiled, found through pkg-config.
-  find_package(httplib CONFIG QUIET)
-  if(NOT httplib_FOUND)
-    pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+  # cpp-httplib, the fake model server's HTTP side. Debian ships it compiled, found through
+  # pkg-config. Homebrew installs the single header with a CMake package, which also asks for
+  # the keg-only OpenSSL it was built with; without it, the header alone serves (no TLS needed).
+  pkg_check_modules(HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
+  if(HTTPLIB_FOUND)
     add_library(httplib::httplib ALIAS PkgConfig::HTTPLIB)
+  else()
+    find_package(httplib CONFIG QUIET)
+    if(NOT httplib_FOUND)
+      find_path(VELLORA_HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+      add_library(httplib::httplib INTERFACE IMPORTED)
+      target_include_directories(httplib::httplib SYSTEM INTERFACE ${VELLORA_HTTPLIB_INCLUDE_DIR})
+      target_link_libraries(httplib::httplib INTERFACE Threads::Threads)
+    endif()
   endif()
 endif()
 if(VELLORA_BUILD_BENCHMARKS)
