@@ -7,7 +7,7 @@ set -euo pipefail
 DEBIAN_PACKAGES=(
   build-essential dpkg-dev cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libsimdjson-dev libicu-dev libre2-dev libspng-dev libwebp-dev libturbojpeg0-dev
-  uuid-dev libgtest-dev libgmock-dev libbenchmark-dev
+  uuid-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   zsh chromium
   qt6-base-dev qt6-svg-dev
   xvfb trayer xdotool x11-utils imagemagick libxcb1-dev
@@ -16,7 +16,7 @@ DEBIAN_PACKAGES=(
 # Each a formula of homebrew/core (icu4c is the alias of the current icu4c@NN; stb has none and
 # comes from third_party/stb).
 HOMEBREW_FORMULAE=(cmake ninja pkgconf simdjson icu4c re2 libspng webp jpeg-turbo googletest
-  google-benchmark node qt)
+  google-benchmark cpp-httplib node qt)
 
 if [[ "$(uname -s)" == "Darwin" ]]; then
   echo "On macOS, install the dependencies with Homebrew:"

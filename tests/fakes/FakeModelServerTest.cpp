@@ -1,11 +1,8 @@
 #include "tests/support/FakeModelServer.h"
 
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <httplib.h>
 
 #include <string>
 #include <vector>
@@ -14,44 +11,11 @@ namespace vellora::test {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
-// Sends one request to 127.0.0.1:port over a plain socket and returns everything the server
-// wrote until it closed the connection.
-std::string httpExchange(int port, const std::string& request) {
-  const int connection = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (::connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(connection);
-    return "connect failed";
-  }
-  std::string_view rest = request;
-  while (!rest.empty()) {
-    const ssize_t count = ::send(connection, rest.data(), rest.size(), 0);
-    if (count <= 0) break;
-    rest.remove_prefix(static_cast<std::size_t>(count));
-  }
-  std::string response;
-  char buffer[4096];
-  while (true) {
-    const ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
-    if (count <= 0) break;
-    response.append(buffer, static_cast<std::size_t>(count));
-  }
-  ::close(connection);
-  return response;
-}
-
-std::string post(int port, const std::string& body) {
-  return httpExchange(port,
-                      "POST /v1/responses HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                      "Content-Type: application/json\r\nAccept: text/event-stream\r\n"
-                      "Content-Length: " +
-                          std::to_string(body.size()) + "\r\n\r\n" + body);
+// A model request to the server at 127.0.0.1:port.
+httplib::Result post(int port, const std::string& body) {
+  httplib::Client client("127.0.0.1", port);
+  return client.Post("/v1/responses", {{"Accept", "text/event-stream"}}, body, "application/json");
 }
 
 struct ServerSentEvent {
@@ -61,11 +25,10 @@ struct ServerSentEvent {
 
 // The events of a text/event-stream body: "event: NAME" and "data: JSON" lines, blank-line
 // separated.
-std::vector<ServerSentEvent> eventsOf(const std::string& response) {
+std::vector<ServerSentEvent> eventsOf(const httplib::Result& response) {
   std::vector<ServerSentEvent> events;
-  std::size_t position = response.find("\r\n\r\n");
-  if (position == std::string::npos) return events;
-  std::string_view body = std::string_view(response).substr(position + 4);
+  if (!response) return events;
+  std::string_view body = response->body;
   ServerSentEvent event;
   while (!body.empty()) {
     const std::size_t end = body.find('\n');
@@ -111,9 +74,10 @@ TEST(FakeModelServerTest, streamsEachStepOfItsScenarioAndRepeatsTheLast) {
       FakeModelServer::truncated({"Half"}),
   }));
 
-  const std::string answered = post(server.port(), R"({"input":"first"})");
-  EXPECT_THAT(answered, StartsWith("HTTP/1.1 200 OK\r\n"));
-  EXPECT_THAT(answered, HasSubstr("Content-Type: text/event-stream\r\n"));
+  const httplib::Result answered = post(server.port(), R"({"input":"first"})");
+  ASSERT_TRUE(answered) << httplib::to_string(answered.error());
+  EXPECT_EQ(answered->status, 200);
+  EXPECT_EQ(answered->get_header_value("Content-Type"), "text/event-stream");
   std::vector<ServerSentEvent> events = eventsOf(answered);
   EXPECT_THAT(
       namesOf(events),
@@ -126,9 +90,10 @@ TEST(FakeModelServerTest, streamsEachStepOfItsScenarioAndRepeatsTheLast) {
   EXPECT_EQ(*(*doneContent->arrayValue())[0].subscript("text"), JSONValue("Hello \"world\"/\n"));
   EXPECT_NE(events[6].data.subscript("response")->subscript("usage"), nullptr);
 
-  const std::string refused = post(server.port(), R"({"input":"second"})");
-  EXPECT_THAT(refused, StartsWith("HTTP/1.1 400 Bad Request\r\n"));
-  const JSONValue errorBody = JSONValue::parse(refused.substr(refused.find("\r\n\r\n") + 4));
+  const httplib::Result refused = post(server.port(), R"({"input":"second"})");
+  ASSERT_TRUE(refused) << httplib::to_string(refused.error());
+  EXPECT_EQ(refused->status, 400);
+  const JSONValue errorBody = JSONValue::parse(refused->body);
   EXPECT_EQ(*errorBody.subscript("error")->subscript("message"), JSONValue("Bad prompt."));
 
   events = eventsOf(post(server.port(), "{}"));
@@ -153,15 +118,19 @@ TEST(FakeModelServerTest, streamsEachStepOfItsScenarioAndRepeatsTheLast) {
 
 TEST(FakeModelServerTest, answersOtherRequestsWithNotFoundWithoutUsingAStep) {
   FakeModelServer server(FakeModelServer::scenario({FakeModelServer::answer({"Only"})}));
-  EXPECT_THAT(httpExchange(server.port(), "GET /v1/models HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-              StartsWith("HTTP/1.1 404 Not Found\r\n"));
-  EXPECT_THAT(httpExchange(server.port(), "garbage\r\n\r\n"), StartsWith("HTTP/1.1 400 "));
+  httplib::Client client("127.0.0.1", server.port());
+  const httplib::Result models = client.Get("/v1/models");
+  ASSERT_TRUE(models) << httplib::to_string(models.error());
+  EXPECT_EQ(models->status, 404);
+  const httplib::Result other = client.Post("/v1/chat/completions", "{}", "application/json");
+  ASSERT_TRUE(other) << httplib::to_string(other.error());
+  EXPECT_EQ(other->status, 404);
   EXPECT_EQ(deltasOf(eventsOf(post(server.port(), "{}"))), "Only");
   EXPECT_EQ(server.recordedRequests().size(), 1u);
 }
 
 TEST(FakeModelServerTest, aClosedPortRefusesConnections) {
-  EXPECT_EQ(post(FakeModelServer::closedPort(), "{}"), "connect failed");
+  EXPECT_EQ(post(FakeModelServer::closedPort(), "{}").error(), httplib::Error::Connection);
 }
 
 }  // namespace

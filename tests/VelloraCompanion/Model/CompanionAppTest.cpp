@@ -13,11 +13,7 @@ namespace {
 
 using test::kExtensionA;
 
-constexpr HealthState r = HealthState::ready;
-constexpr HealthState u = HealthState::unknown;
-constexpr HealthState m = HealthState::missing;
-constexpr HealthState s = HealthState::starting;
-constexpr HealthState e = HealthState::error;
+using enum HealthState;
 
 class CompanionAppTest : public ::testing::Test, protected test::CompanionFixture {
  protected:
@@ -60,7 +56,7 @@ TEST_F(CompanionAppTest, launchShowsTheLaunchMenuThenOpensTheWindowAndStartsARef
   // The window first showed the launch health, then the checking health with busy buttons.
   ASSERT_EQ(desktop_.welcomeContents.size(), 2u);
   EXPECT_EQ(desktop_.welcomeContents[0].second, makeWelcomeContent(launchHealth(), false, false));
-  EXPECT_EQ(window(), makeWelcomeContent(test::health(r, s, s, s, s, s), true, false));
+  EXPECT_EQ(window(), makeWelcomeContent(test::allButTheCompanion(starting), true, false));
   EXPECT_TRUE(app->isRefreshingStatus());
   EXPECT_EQ(dispatch_.pendingWorker(), 1u);
   EXPECT_EQ(dispatch_.nextDelay(), Seconds(20.0));
@@ -115,7 +111,11 @@ TEST_F(CompanionAppTest, aTimedOutCheckShowsItsLateResultWithoutEndingALaterChec
 
   // The first refresh times out.
   ASSERT_TRUE(dispatch_.fireDelayed());
-  const CompanionHealth timedOut = test::health(r, u, u, e, e, u);
+  const CompanionHealth timedOut = test::health({.nativeHost = unknown,
+                                                 .extension = unknown,
+                                                 .codex = error,
+                                                 .appServer = error,
+                                                 .auth = unknown});
   EXPECT_FALSE(app->isRefreshingStatus());
   EXPECT_EQ(menu(), makeStatusMenu(timedOut));
   EXPECT_EQ(window(), makeWelcomeContent(timedOut, false, false));
@@ -131,7 +131,7 @@ TEST_F(CompanionAppTest, aTimedOutCheckShowsItsLateResultWithoutEndingALaterChec
 
   // The first result arrives: it is shown, but the second check goes on with its time-out.
   finishCheck();
-  const CompanionHealth firstResult = test::health(r, r, r, r, r, m);
+  const CompanionHealth firstResult = test::health({.auth = missing});
   EXPECT_EQ(app->latestHealth(), firstResult);
   EXPECT_EQ(menu(), makeStatusMenu(firstResult));
   EXPECT_EQ(window(), makeWelcomeContent(firstResult, true, false));
@@ -158,7 +158,8 @@ TEST_F(CompanionAppTest, aRepairThatTimesOutSaysSo) {
                    "Browser connection repair timed out. Choose Fix Browser to try again.",
                    {"OK"}}));
   // Ready fields stay ready; the others become unknown or error.
-  EXPECT_EQ(app->latestHealth(), test::health(r, u, u, r, r, u));
+  EXPECT_EQ(app->latestHealth(),
+            test::health({.nativeHost = unknown, .extension = unknown, .auth = unknown}));
 }
 
 TEST_F(CompanionAppTest, aSuccessfulRepairUpdatesMenuAndWindow) {
@@ -474,7 +475,7 @@ TEST_F(CompanionAppTest, textsThatNameTheDesktopFollowThePlatform) {
   };
   for (const auto& c : cases) {
     std::shared_ptr<CompanionApp> app = makeApp("/nonexistent", c.platform);
-    app->rebuildStatusMenu(test::health(r, r, r, r, r, m));
+    app->rebuildStatusMenu(test::health({.auth = missing}));
     app->showSetupWindow();
     EXPECT_EQ(desktop_.lastWelcomeContent().steps[0].title, c.stepTitle);
     EXPECT_EQ(desktop_.lastWelcomeContent().steps[1].detail, c.signIn);
@@ -507,7 +508,7 @@ TEST_F(CompanionAppTest, aMenuWithoutAHealthShownMeasuresOneNow) {
   // Nothing shown yet: measured on the spot, without the manifest being written.
   loadExtension(kExtensionA);
   app->showSetupWindow();
-  EXPECT_EQ(app->latestHealth(), test::health(r, m, r, r, r, r));
+  EXPECT_EQ(app->latestHealth(), test::health({.nativeHost = missing}));
   EXPECT_FALSE(manifest());
   EXPECT_TRUE(sleeps().empty());
 }

@@ -14,9 +14,7 @@ using test::kExtensionA;
 using test::kExtensionB;
 using test::kExtensionC;
 
-constexpr HealthState r = HealthState::ready;
-constexpr HealthState m = HealthState::missing;
-constexpr HealthState e = HealthState::error;
+using enum HealthState;
 
 class CompanionChecksTest : public ::testing::Test, protected test::CompanionFixture {
  protected:
@@ -38,23 +36,24 @@ TEST_F(CompanionChecksTest, refreshWritesTheManifestBeforeMeasuring) {
 
 TEST_F(CompanionChecksTest, measuresEachFieldOnItsOwn) {
   // Nothing there: no extension (after 20 pauses), no manifest, no sign-in.
-  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt), test::health(r, m, m, r, r, m));
+  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt),
+            test::health({.nativeHost = missing, .extension = missing, .auth = missing}));
   EXPECT_EQ(sleeps(), std::vector<double>(20, 0.25));
   EXPECT_FALSE(manifest());
 
   // A manifest for another extension is stale.
   NativeHostInstaller(paths(), fileSystem()).install(hostPath(), {kExtensionB});
   loadExtension(kExtensionA);
-  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, e);
+  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, error);
 
   // Without codex, both Codex fields are missing.
   environment().erase("VELLORA_CODEX_PATH");
   const CompanionHealth noCodex = makeChecks().computeHealth({});
-  EXPECT_EQ(noCodex.codex, m);
-  EXPECT_EQ(noCodex.appServer, m);
+  EXPECT_EQ(noCodex.codex, missing);
+  EXPECT_EQ(noCodex.appServer, missing);
 
   // Without an executable location the host is missing, whatever the manifest says.
-  EXPECT_EQ(makeChecks(std::nullopt).computeHealth({.ids = {kExtensionB}}).nativeHost, m);
+  EXPECT_EQ(makeChecks(std::nullopt).computeHealth({.ids = {kExtensionB}}).nativeHost, missing);
 }
 
 TEST_F(CompanionChecksTest, aSystemManifestCountsOnlyWithoutAPerUserOne) {
@@ -73,10 +72,10 @@ TEST_F(CompanionChecksTest, aSystemManifestCountsOnlyWithoutAPerUserOne) {
     std::string id;
     HealthState expected;
   } cases[] = {
-      {"the packaged host for the extension", systemHost, kExtensionA, r},
-      {"another extension", systemHost, kExtensionB, m},
-      {"a host that is not there", home() / "nowhere/vellora-native-host", kExtensionA, m},
-      {"a host that cannot run", home() / ".codex/auth.json", kExtensionA, m},
+      {"the packaged host for the extension", systemHost, kExtensionA, ready},
+      {"another extension", systemHost, kExtensionB, missing},
+      {"a host that is not there", home() / "nowhere/vellora-native-host", kExtensionA, missing},
+      {"a host that cannot run", home() / ".codex/auth.json", kExtensionA, missing},
   };
   signIntoCodex();
   for (const auto& c : cases) {
@@ -84,12 +83,12 @@ TEST_F(CompanionChecksTest, aSystemManifestCountsOnlyWithoutAPerUserOne) {
     EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, c.expected) << c.label;
   }
   fileSystem().writeFileAtomically(systemManifest, "{not json");
-  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, m);
+  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, missing);
 
   // The browser reads the user's manifest first: a stale one is wrong whatever the system has.
   writeSystemManifest(systemHost, kExtensionA);
   NativeHostInstaller(paths(), fileSystem()).install(hostPath(), {kExtensionB});
-  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, e);
+  EXPECT_EQ(makeChecks().computeHealth({.ids = {kExtensionA}}).nativeHost, error);
 
   // Each browser has its own system folder: Chromium's serves the extension found in Chromium,
   // Google Chrome's does not.
@@ -97,10 +96,10 @@ TEST_F(CompanionChecksTest, aSystemManifestCountsOnlyWithoutAPerUserOne) {
       systemRoot() + std::string(systemNativeHostsDirectory("chromium"));
   fileSystem().createDirectories(chromiumHosts);
   const DetectedExtensions inChromium{.ids = {kExtensionA}, .browsers = {"chromium"}};
-  EXPECT_EQ(makeChecks().computeHealth(inChromium).nativeHost, m);
+  EXPECT_EQ(makeChecks().computeHealth(inChromium).nativeHost, missing);
   fileSystem().writeFileAtomically(chromiumHosts + "/com.vellora.companion.json",
                                    NativeHostManifest(systemHost, {kExtensionA}).encodedData());
-  EXPECT_EQ(makeChecks().computeHealth(inChromium).nativeHost, r);
+  EXPECT_EQ(makeChecks().computeHealth(inChromium).nativeHost, ready);
 }
 
 TEST_F(CompanionChecksTest, samplesLongerWhenTheExtensionWasSeenBefore) {
@@ -131,7 +130,7 @@ TEST_F(CompanionChecksTest, findsTheHostBesideTheExecutableOrWhereTheEnvironment
   environment()["VELLORA_NATIVE_HOST_PATH"] = home() / "nowhere/host";
   EXPECT_EQ(makeChecks(std::nullopt).nativeHostExecutableURL(), home() / "nowhere/host");
   loadExtension(kExtensionA);
-  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt).nativeHost, m);
+  EXPECT_EQ(makeChecks().measureRefresh(std::nullopt).nativeHost, missing);
   EXPECT_FALSE(manifest());
 }
 
@@ -156,8 +155,8 @@ TEST_F(CompanionChecksTest, repairAllowsTheEnvironmentsIDOrEveryDetectedOne) {
   ASSERT_TRUE(outcome.isSuccess());
   EXPECT_EQ(allowedOrigins(), std::vector<std::string>{NativeHostManifest::origin(kExtensionC)});
   const CompanionHealth after = std::get<NativeHostInstallOutcome::Success>(outcome.value).health;
-  EXPECT_EQ(after.extension, r);
-  EXPECT_EQ(after.nativeHost, r);
+  EXPECT_EQ(after.extension, ready);
+  EXPECT_EQ(after.nativeHost, ready);
 }
 
 // The repair writes the manifest to Google Chrome's folder and to every browser that holds the
@@ -212,7 +211,7 @@ TEST_F(CompanionChecksTest, repairWritesTheManifestWhereverTheBrowsersReadIt) {
             << browser.id;
       }
     }
-    EXPECT_EQ(success.health.nativeHost, r);
+    EXPECT_EQ(success.health.nativeHost, ready);
   }
 }
 
@@ -226,14 +225,14 @@ TEST_F(CompanionChecksTest, theHostIsJudgedInEveryBrowserThatHoldsTheExtension) 
     std::vector<std::pair<std::string, std::string>> manifests;  // browser, host path
     HealthState expected;
   } cases[] = {
-      {"right in both", {"chromium", "brave"}, {{"chromium", ""}, {"brave", ""}}, r},
-      {"missing in one", {"chromium", "brave"}, {{"chromium", ""}}, m},
-      {"stale in one, missing in the other", {"chromium", "brave"}, {{"brave", otherHost}}, e},
+      {"right in both", {"chromium", "brave"}, {{"chromium", ""}, {"brave", ""}}, ready},
+      {"missing in one", {"chromium", "brave"}, {{"chromium", ""}}, missing},
+      {"stale in one, missing in the other", {"chromium", "brave"}, {{"brave", otherHost}}, error},
       {"a stale Google Chrome manifest does not matter to Chromium",
        {"chromium"},
        {{"chromium", ""}, {"chrome", otherHost}},
-       r},
-      {"no browser holds it: Google Chrome's folder decides", {}, {{"chrome", otherHost}}, e},
+       ready},
+      {"no browser holds it: Google Chrome's folder decides", {}, {{"chrome", otherHost}}, error},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

@@ -136,16 +136,34 @@ class CompanionFixture {
   std::shared_ptr<std::vector<double>> sleeps_ = std::make_shared<std::vector<double>>();
 };
 
-// A health from its six fields, in the order companion, nativeHost, extension, codex,
-// appServer, auth.
-inline CompanionHealth health(HealthState companion, HealthState nativeHost, HealthState extension,
-                              HealthState codex, HealthState appServer, HealthState auth) {
-  return {companion, nativeHost, extension, codex, appServer, auth};
+// The six parts of a health, each ready unless named:
+//   test::health({.extension = HealthState::missing, .auth = HealthState::unknown})
+struct HealthParts {
+  HealthState companion = HealthState::ready;
+  HealthState nativeHost = HealthState::ready;
+  HealthState extension = HealthState::ready;
+  HealthState codex = HealthState::ready;
+  HealthState appServer = HealthState::ready;
+  HealthState auth = HealthState::ready;
+};
+
+inline CompanionHealth health(const HealthParts& parts) {
+  return {.companion = parts.companion,
+          .nativeHost = parts.nativeHost,
+          .extension = parts.extension,
+          .codex = parts.codex,
+          .appServer = parts.appServer,
+          .auth = parts.auth};
 }
 
 inline CompanionHealth allReady() {
-  constexpr HealthState r = HealthState::ready;
-  return health(r, r, r, r, r, r);
+  return health({});
+}
+
+// The companion ready (it is what measures the rest) and every other part in `state`.
+inline CompanionHealth allButTheCompanion(HealthState state) {
+  return health(
+      {.nativeHost = state, .extension = state, .codex = state, .appServer = state, .auth = state});
 }
 
 }  // namespace vellora::test

@@ -37,10 +37,7 @@ std::vector<std::string> withRows(std::vector<std::string> rows) {
 }
 
 TEST(StatusMenuTest, showsOneRowPerComponentThatIsNotReady) {
-  constexpr HealthState r = HealthState::ready;
-  constexpr HealthState m = HealthState::missing;
-  constexpr HealthState e = HealthState::error;
-  constexpr HealthState s = HealthState::starting;
+  using enum HealthState;
   struct Case {
     const char* label;
     CompanionHealth health;
@@ -51,10 +48,14 @@ TEST(StatusMenuTest, showsOneRowPerComponentThatIsNotReady) {
        {"Native host: unknown", "Extension: unknown", "Codex: unknown", "Auth: unknown",
         "App server: unknown"}},
       {"all ready", allReady(), {}},
-      {"only the extension missing", test::health(r, r, m, r, r, r), {"Extension: missing"}},
+      {"only the extension missing", test::health({.extension = missing}), {"Extension: missing"}},
       // Auth comes before App server; the companion never gets a row.
       {"mixed",
-       test::health(e, e, r, s, e, m),
+       test::health({.companion = error,
+                     .nativeHost = error,
+                     .codex = starting,
+                     .appServer = error,
+                     .auth = missing}),
        {"Native host: error", "Codex: starting", "Auth: missing", "App server: error"}},
   };
   for (const Case& c : cases) {
@@ -112,21 +113,25 @@ TEST(StatusMenuTest, givesRowsTheStateSymbolAndActionsTheirOwn) {
 }
 
 TEST(CompanionHealthRulesTest, derivesTheCheckingAndTimeOutHealths) {
-  constexpr HealthState r = HealthState::ready;
-  constexpr HealthState u = HealthState::unknown;
-  constexpr HealthState m = HealthState::missing;
-  constexpr HealthState s = HealthState::starting;
-  constexpr HealthState e = HealthState::error;
-  EXPECT_EQ(checkingHealth(std::nullopt), test::health(r, s, s, s, s, s));
-  EXPECT_EQ(checkingHealth(test::health(e, r, m, r, e, u)), test::health(r, r, s, r, s, s));
-  EXPECT_EQ(timeoutHealth(std::nullopt), test::health(r, u, u, e, e, u));
-  EXPECT_EQ(timeoutHealth(test::health(r, s, r, s, r, s)), test::health(r, u, r, e, r, u));
+  using enum HealthState;
+  EXPECT_EQ(checkingHealth(std::nullopt), test::allButTheCompanion(starting));
+  EXPECT_EQ(checkingHealth(test::health(
+                {.companion = error, .extension = missing, .appServer = error, .auth = unknown})),
+            test::health({.extension = starting, .appServer = starting, .auth = starting}));
+  EXPECT_EQ(timeoutHealth(std::nullopt), test::health({.nativeHost = unknown,
+                                                       .extension = unknown,
+                                                       .codex = error,
+                                                       .appServer = error,
+                                                       .auth = unknown}));
+  EXPECT_EQ(
+      timeoutHealth(test::health({.nativeHost = starting, .codex = starting, .auth = starting})),
+      test::health({.nativeHost = unknown, .codex = error, .auth = unknown}));
 
   EXPECT_EQ(previousExtensionState(std::nullopt), std::nullopt);
   EXPECT_EQ(previousExtensionState(allReady()), true);
-  EXPECT_EQ(previousExtensionState(test::health(r, r, m, r, r, r)), false);
-  for (HealthState other : {u, s, e}) {
-    EXPECT_EQ(previousExtensionState(test::health(r, r, other, r, r, r)), std::nullopt);
+  EXPECT_EQ(previousExtensionState(test::health({.extension = missing})), false);
+  for (HealthState other : {unknown, starting, error}) {
+    EXPECT_EQ(previousExtensionState(test::health({.extension = other})), std::nullopt);
   }
 }
 

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QMenu>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "VelloraCompanion/Model/CompanionHealthRules.h"
@@ -31,31 +33,47 @@ std::vector<ShownItem> shown(QMenu& menu) {
   std::vector<ShownItem> items;
   for (QAction* action : menu.actions()) {
     if (action->isSeparator()) {
-      items.push_back({"-", false, false});
+      items.push_back({.title = "-", .enabled = false, .hasImage = false});
     } else {
-      items.push_back(
-          {action->text().toStdString(), action->isEnabled(), !action->icon().isNull()});
+      items.push_back({.title = action->text().toStdString(),
+                       .enabled = action->isEnabled(),
+                       .hasImage = !action->icon().isNull()});
     }
   }
   return items;
 }
 
+// The kinds of item the menu should show.
+ShownItem separator() {
+  return {.title = "-", .enabled = false, .hasImage = false};
+}
+// The menu's own title: disabled, without an image.
+ShownItem heading(std::string title) {
+  return {.title = std::move(title), .enabled = false, .hasImage = false};
+}
+// A component's state: disabled, with the state's image.
+ShownItem stateRow(std::string title) {
+  return {.title = std::move(title), .enabled = false, .hasImage = true};
+}
+ShownItem command(std::string title) {
+  return {.title = std::move(title), .enabled = true, .hasImage = true};
+}
+
 // The commands after the component rows, the same for every health.
 const std::vector<ShownItem> kCommands = {
-    {"-", false, false},
-    {"Show Welcome Screen", true, true},
-    {"Fix Browser Connection", true, true},
-    {"Open Chrome Extensions", true, true},
-    {"Show Extension Folder Path", true, true},
-    {"Refresh Status", true, true},
-    {"-", false, false},
-    {"Quit Vellora", true, true},
+    separator(),
+    command("Show Welcome Screen"),
+    command("Fix Browser Connection"),
+    command("Open Chrome Extensions"),
+    command("Show Extension Folder Path"),
+    command("Refresh Status"),
+    separator(),
+    command("Quit Vellora"),
 };
 
 TEST(StatusMenuViewTest, showsTheComponentRowsAndCommandsWithAnImageForEach) {
   test::ensureOffscreenApplication();
-  constexpr HealthState r = HealthState::ready;
-  constexpr HealthState m = HealthState::missing;
+  using enum HealthState;
   const struct {
     const char* label;
     CompanionHealth health;
@@ -63,24 +81,20 @@ TEST(StatusMenuViewTest, showsTheComponentRowsAndCommandsWithAnImageForEach) {
   } cases[] = {
       {"launch",
        launchHealth(),
-       {{"-", false, false},
-        {"Native host: unknown", false, true},
-        {"Extension: unknown", false, true},
-        {"Codex: unknown", false, true},
-        {"Auth: unknown", false, true},
-        {"App server: unknown", false, true}}},
+       {separator(), stateRow("Native host: unknown"), stateRow("Extension: unknown"),
+        stateRow("Codex: unknown"), stateRow("Auth: unknown"), stateRow("App server: unknown")}},
       {"all ready", test::allReady(), {}},
       {"only the extension missing",
-       test::health(r, r, m, r, r, r),
-       {{"-", false, false}, {"Extension: missing", false, true}}},
+       test::health({.extension = missing}),
+       {separator(), stateRow("Extension: missing")}},
       {"codex ready, auth missing, app server error",
-       test::health(r, r, r, r, HealthState::error, m),
-       {{"-", false, false}, {"Auth: missing", false, true}, {"App server: error", false, true}}},
+       test::health({.appServer = error, .auth = missing}),
+       {separator(), stateRow("Auth: missing"), stateRow("App server: error")}},
   };
   for (const auto& c : cases) {
     std::unique_ptr<QMenu> menu(
         makeStatusMenuView(makeStatusMenu(c.health), [](CompanionAction) {}));
-    std::vector<ShownItem> expected = {{"Vellora", false, false}};
+    std::vector<ShownItem> expected = {heading("Vellora")};
     expected.insert(expected.end(), c.rows.begin(), c.rows.end());
     expected.insert(expected.end(), kCommands.begin(), kCommands.end());
     EXPECT_EQ(shown(*menu), expected) << c.label;

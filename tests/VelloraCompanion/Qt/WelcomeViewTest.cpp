@@ -9,7 +9,10 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QWidget>
+#include <array>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "VelloraCompanion/Model/CompanionHealthRules.h"
@@ -21,9 +24,7 @@
 namespace vellora {
 namespace {
 
-constexpr HealthState r = HealthState::ready;
-constexpr HealthState m = HealthState::missing;
-constexpr HealthState e = HealthState::error;
+using enum HealthState;
 
 // The view for a content, laid out as the window shows it.
 std::unique_ptr<QWidget> makeView(const WelcomeContent& content,
@@ -51,15 +52,27 @@ std::string text(QWidget& view, const QString& name) {
   return "<none>";
 }
 
+// What a step card shows: whether it is complete, and its detail ("" for none).
+struct StepShown {
+  bool isComplete;
+  std::string detail;
+};
+StepShown complete() {
+  return {true, ""};
+}
+StepShown incomplete(std::string detail = "") {
+  return {false, std::move(detail)};
+}
+
+// What the window shows; the defaults are those of a window with nothing under way.
 struct Expected {
-  std::vector<bool> complete;
-  std::vector<std::string> details;  // "" when the card shows no detail
-  bool instructions;
-  bool folderButton;
-  bool openChrome;
-  std::string fixTitle;
-  std::string refreshTitle;
-  bool footerEnabled;
+  std::array<StepShown, 3> steps;
+  bool instructions = false;
+  bool folderButton = false;
+  bool openChrome = false;
+  std::string fixTitle = "Fix Browser";
+  std::string refreshTitle = "Refresh Status";
+  bool footerEnabled = true;
 };
 
 // What a user sees for each health and busy state: the texts, which buttons are there and
@@ -69,85 +82,42 @@ TEST(WelcomeViewTest, showsEachStateAsTheUserSeesIt) {
   test::ensureOffscreenApplication();
   const char* checkingCodex = "Checking your local Codex setup.";
   const char* checkingExtension = "Checking Chrome extension and browser connection.";
+  const char* signIn = "Run codex login in a terminal, then choose Refresh Status.";
+  const char* fixBrowser = "Choose Fix Browser Connection, then choose Refresh Status.";
   const struct {
     const char* name;
     CompanionHealth health;
-    bool refreshing;
-    bool repairing;
+    bool refreshing = false;
+    bool repairing = false;
     Expected expected;
   } cases[] = {
-      {"welcome-launch",
-       launchHealth(),
-       false,
-       false,
-       {{true, false, false},
-        {"", checkingCodex, checkingExtension},
-        false,
-        false,
-        false,
-        "Fix Browser",
-        "Refresh Status",
-        true}},
-      {"welcome-all-ready",
-       test::allReady(),
-       false,
-       false,
-       {{true, true, true},
-        {"", "", ""},
-        false,
-        false,
-        true,
-        "Fix Browser",
-        "Refresh Status",
-        true}},
-      {"welcome-extension-missing",
-       test::health(r, r, m, r, r, r),
-       false,
-       false,
-       {{true, true, false},
-        {"", "", ""},
-        true,
-        true,
-        false,
-        "Fix Browser",
-        "Refresh Status",
-        true}},
-      {"welcome-auth-missing-app-server-error",
-       test::health(r, r, r, r, e, m),
-       false,
-       false,
-       {{true, false, true},
-        {"", "Run codex login in a terminal, then choose Refresh Status.", ""},
-        false,
-        false,
-        false,
-        "Fix Browser",
-        "Refresh Status",
-        true}},
-      {"welcome-refreshing",
-       checkingHealth(launchHealth()),
-       true,
-       false,
-       {{true, false, false},
-        {"", checkingCodex, checkingExtension},
-        false,
-        false,
-        false,
-        "Fix Browser",
-        "Refreshing...",
-        false}},
-      {"welcome-repairing",
-       test::health(r, e, r, r, r, r),
-       false,
-       true,
-       {{true, true, false},
-        {"", "", "Choose Fix Browser Connection, then choose Refresh Status."},
-        false,
-        false,
-        false,
-        "Fixing...",
-        "Refresh Status",
-        false}},
+      {.name = "welcome-launch",
+       .health = launchHealth(),
+       .expected = {.steps = {complete(), incomplete(checkingCodex),
+                              incomplete(checkingExtension)}}},
+      {.name = "welcome-all-ready",
+       .health = test::allReady(),
+       .expected = {.steps = {complete(), complete(), complete()}, .openChrome = true}},
+      {.name = "welcome-extension-missing",
+       .health = test::health({.extension = missing}),
+       .expected = {.steps = {complete(), complete(), incomplete()},
+                    .instructions = true,
+                    .folderButton = true}},
+      {.name = "welcome-auth-missing-app-server-error",
+       .health = test::health({.appServer = error, .auth = missing}),
+       .expected = {.steps = {complete(), incomplete(signIn), complete()}}},
+      {.name = "welcome-refreshing",
+       .health = checkingHealth(launchHealth()),
+       .refreshing = true,
+       .expected = {.steps = {complete(), incomplete(checkingCodex), incomplete(checkingExtension)},
+                    .refreshTitle = "Refreshing...",
+                    .footerEnabled = false}},
+      {.name = "welcome-repairing",
+       .health = test::health({.nativeHost = error}),
+       .repairing = true,
+       .expected = {.steps = {complete(), complete(), incomplete(fixBrowser)},
+                    .fixTitle = "Fixing...",
+                    .footerEnabled = false}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -187,15 +157,15 @@ TEST(WelcomeViewTest, showsEachStateAsTheUserSeesIt) {
     for (int step = 1; step <= 3; ++step) {
       SCOPED_TRACE(step);
       QWidget* card = find(*view, QString("stepCard%1").arg(step));
-      const bool complete = c.expected.complete[step - 1];
-      green += complete;
+      const bool stepComplete = c.expected.steps[step - 1].isComplete;
+      green += stepComplete;
       EXPECT_EQ(card->width(), 350);
-      if (complete) {
+      if (stepComplete) {
         EXPECT_EQ(card->height(), 64);
       } else {
         EXPECT_GE(card->height(), 112);
       }
-      const std::string& detail = c.expected.details[step - 1];
+      const std::string& detail = c.expected.steps[step - 1].detail;
       auto* shownDetail = find<QLabel>(*view, QString("stepDetail%1").arg(step));
       EXPECT_EQ(shownDetail ? shownDetail->text().toStdString() : "", detail);
       // The card holds all it shows.
@@ -235,8 +205,8 @@ TEST(WelcomeViewTest, showsEachStateAsTheUserSeesIt) {
 TEST(WelcomeViewTest, buttonsAndTheLinkSendTheirActions) {
   test::ensureOffscreenApplication();
   std::vector<CompanionAction> sent;
-  const WelcomeContent content =
-      makeWelcomeContent(test::health(r, r, m, r, r, r), false, false, DesktopPlatform::macOS);
+  const WelcomeContent content = makeWelcomeContent(test::health({.extension = missing}), false,
+                                                    false, DesktopPlatform::macOS);
   std::unique_ptr<QWidget> view =
       makeView(content, [&](CompanionAction action) { sent.push_back(action); });
   EXPECT_EQ(text(*view, "stepTitle1"), "Install Vellora Mac app");
@@ -266,8 +236,8 @@ TEST(WelcomeViewTest, followsADarkPalette) {
   dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
   QApplication::setPalette(dark);
   EXPECT_TRUE(isDarkAppearance());
-  const WelcomeContent content = makeWelcomeContent(test::health(r, r, m, r, r, r), false, false,
-                                                    DesktopPlatform::freedesktop);
+  const WelcomeContent content = makeWelcomeContent(test::health({.extension = missing}), false,
+                                                    false, DesktopPlatform::freedesktop);
   std::unique_ptr<QWidget> view = makeView(content);
   test::saveScreenshot(*view, "welcome-extension-missing-dark");
   const QImage image = view->grab().toImage();

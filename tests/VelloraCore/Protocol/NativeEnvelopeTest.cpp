@@ -17,8 +17,12 @@ std::string write(const NativeEnvelope& envelope) {
   return out;
 }
 
-const CompanionHealth kHealth{HealthState::ready,   HealthState::ready, HealthState::ready,
-                              HealthState::missing, HealthState::error, HealthState::starting};
+const CompanionHealth kHealth{.companion = HealthState::ready,
+                              .nativeHost = HealthState::ready,
+                              .extension = HealthState::ready,
+                              .codex = HealthState::missing,
+                              .appServer = HealthState::error,
+                              .auth = HealthState::starting};
 
 // An envelope with every field set.
 NativeEnvelope everyField() {
