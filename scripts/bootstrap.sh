@@ -5,7 +5,7 @@
 set -euo pipefail
 
 DEBIAN_PACKAGES=(
-  build-essential dpkg-dev cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  build-essential dpkg-dev cmake ninja-build pkg-config clang clang-format clang-tidy libclang-rt-14-dev
   libsimdjson-dev libicu-dev libre2-dev libspng-dev libwebp-dev libturbojpeg0-dev
   uuid-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   zsh chromium

@@ -105,15 +105,15 @@ TurnJudgement::Verdict TurnJudgement::judge(const JSONValue& message, Clock::Tim
 
   if (completion) {
     if (otherTurn || !thisThread) return verdict;
-    if (cancelled_) {
-      finish(std::nullopt);
-    } else if (retryInterrupted_) {
-      finish(AppServerError::server(*lastRetryNotice_));
-    } else if (textEquals(stringMember(params->subscript("turn"), "status"), "failed")) {
-      finish(failedTurnError(params->subscript("turn")));
-    } else {
-      finish(std::nullopt);
+    // A cancelled turn ends without a failure, whatever its status says.
+    std::optional<AppServerError> failure;
+    if (!cancelled_ && retryInterrupted_) {
+      failure = AppServerError::server(*lastRetryNotice_);
+    } else if (!cancelled_ &&
+               textEquals(stringMember(params->subscript("turn"), "status"), "failed")) {
+      failure = failedTurnError(params->subscript("turn"));
     }
+    finish(std::move(failure));
   } else if (*method == Notifications::kError) {
     // An error names the thread it concerns, if any; one of another turn is stale.
     if (otherTurn) return verdict;

@@ -37,7 +37,7 @@ LargeStackThread::LargeStackThread(std::function<void()> body) {
   if (int error = ::pthread_create(&thread_, &attributes.value, runBody, owned.get())) {
     throw std::system_error(error, std::generic_category());
   }
-  owned.release();  // the thread owns it now
+  static_cast<void>(owned.release());  // the thread owns it now
   joinable_ = true;
 }
 

@@ -359,7 +359,7 @@ inline std::uint64_t escapeMask(std::uint64_t word, std::uint64_t slash) {
 void appendEscapedBody(std::string& out, std::string_view text, bool escapeSlashes) {
   constexpr std::size_t kBlockBytes = 4096;
   const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
-  const std::uint64_t slash = escapeSlashes ? '/' : '"';
+  const std::uint64_t slash = escapeSlashes ? std::uint64_t{'/'} : std::uint64_t{'"'};
   std::uint16_t positions[kBlockBytes];
   while (!text.empty()) {
     const std::string_view block = text.substr(0, kBlockBytes);
@@ -591,6 +591,9 @@ void JSONValue::serializeString(std::string& out, std::string_view text,
   appendEscaped(out, text, options.escapeSlashes);
 }
 
+// Comparing strings, numbers and containers of them never throws; the standard containers'
+// operator== is just not declared noexcept.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 bool operator==(const JSONValue& a, const JSONValue& b) noexcept {
   return a.storage_ == b.storage_;
 }

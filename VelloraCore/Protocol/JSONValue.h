@@ -110,6 +110,7 @@ class JSONValue {
   static void serializeString(std::string& out, std::string_view text,
                               const JSONWriteOptions& options = {});
 
+  // NOLINTNEXTLINE(bugprone-exception-escape): see the definition
   friend bool operator==(const JSONValue& a, const JSONValue& b) noexcept;
 
  private:

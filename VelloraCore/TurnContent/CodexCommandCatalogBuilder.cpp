@@ -25,7 +25,8 @@ const JSONValue::Array& arrayMember(const JSONValue& value, std::string_view key
 // The member copied as it is, or the fallback when it is absent.
 JSONValue copiedMember(const JSONValue& element, std::string_view key, JSONValue fallback) {
   const JSONValue* member = element.subscript(key);
-  return member == nullptr ? std::move(fallback) : *member;
+  if (member == nullptr) return fallback;
+  return *member;
 }
 
 const JSONValue* objectMember(const JSONValue& element, std::string_view key) noexcept {
