@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -216,22 +217,34 @@ std::string JSONValue::serialized(const JSONWriteOptions& options) const {
 }
 
 void JSONValue::serialize(std::string& out, const JSONWriteOptions& options) const {
-  serialize(out, options, nullptr);
+  serialize(out, options, nullptr, {}, {});
 }
 
 void JSONValue::serialize(std::string& out, const JSONWriteOptions& options,
                           const Spill& spill) const {
-  serialize(out, options, &spill);
+  serialize(out, options, &spill, {}, {});
 }
 
 void JSONValue::serialize(std::string& out, const JSONWriteOptions& options,
-                          const Spill* spill) const {
+                          std::span<const std::string_view> path,
+                          std::string_view memberJSON) const {
+  serialize(out, options, nullptr, path, memberJSON);
+}
+
+void JSONValue::serialize(std::string& out, const JSONWriteOptions& options, const Spill* spill,
+                          std::span<const std::string_view> path,
+                          std::string_view memberJSON) const {
   // Recursion depth is bounded by the reader's limit for anything that came from JSON text.
   struct Writer {
     const JSONWriteOptions& options;
     std::string& out;
     const Spill* spill;
+    std::span<const std::string_view> path;
+    std::string_view memberJSON;
     std::size_t level = 0;
+    // How many keys of `path` led to the value being written; equal to `level` only while
+    // every value above it was entered through the path's key for its level.
+    std::size_t pathKeysFollowed = 0;
 
     void write(const JSONValue& value) {
       switch (value.kind()) {
@@ -267,6 +280,8 @@ void JSONValue::serialize(std::string& out, const JSONWriteOptions& options,
         case Kind::object: {
           // std::map keeps keys sorted, which the pretty form requires.
           const Object& object = *value.objectValue();
+          const std::size_t depth = level;
+          const bool onPath = pathKeysFollowed == depth && depth < path.size();
           out.push_back('{');
           ++level;
           bool first = true;
@@ -276,7 +291,15 @@ void JSONValue::serialize(std::string& out, const JSONWriteOptions& options,
             appendIndent(out, options, level);
             appendEscaped(out, key, options.escapeSlashes);
             out.append(options.prettyPrinted ? " : " : ":");
-            write(member);
+            if (!onPath || key != path[depth]) {
+              write(member);
+            } else if (depth + 1 == path.size()) {
+              out.append(memberJSON);
+            } else {
+              pathKeysFollowed = depth + 1;
+              write(member);
+              pathKeysFollowed = depth;
+            }
             spillIfFull(out, spill);
           }
           --level;
@@ -287,7 +310,7 @@ void JSONValue::serialize(std::string& out, const JSONWriteOptions& options,
       }
     }
   };
-  Writer{options, out, spill}.write(*this);
+  Writer{options, out, spill, path, memberJSON}.write(*this);
 }
 
 void JSONValue::serializeString(std::string& out, std::string_view text,
