@@ -54,7 +54,7 @@ void writeLine(std::string line) {
 // The text of a member `"key":"..."` in the kept head of a line, or empty. The values read here
 // hold no escape but "\/" (the host escapes every slash).
 std::string textMember(std::string_view head, std::string_view key) {
-  const std::string pattern = "\"" + std::string(key) + "\":\"";
+  const std::string pattern = std::string("\"").append(key).append("\":\"");
   const std::size_t start = head.find(pattern);
   if (start == std::string_view::npos) return {};
   const std::size_t from = start + pattern.size();

@@ -35,7 +35,8 @@ std::string FileSystem::standardizedPath(std::string_view path) {
     if (i > 0) result.push_back('/');
     result.append(parts[i]);
   }
-  if (result.empty()) result = absolute ? "/" : ".";
+  // Only a relative path comes out empty (".", "a/.."): it names the current folder.
+  if (result.empty()) result.push_back('.');
   return result;
 }
 

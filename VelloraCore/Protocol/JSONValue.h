@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -106,6 +107,13 @@ class JSONValue {
   // more, so that a value of any size is written with a bounded buffer (a long text in pieces).
   // What is left at the end stays in `out`. A failure may come after bytes were spilled.
   void serialize(std::string& out, const JSONWriteOptions& options, const Spill& spill) const;
+  // Appends the JSON text to `out`, but with the member that `path` names (one object key per
+  // level, from this value down) written as `memberJSON`, which must be JSON text, instead of
+  // from its own value. Where the path names no member (a key is missing or a value on the way
+  // is not an object), or is empty, the value is written as it is.
+  //   {"a":{"b":"long text"},"c":1} with path {"a", "b"} and "0"  ->  {"a":{"b":0},"c":1}
+  void serialize(std::string& out, const JSONWriteOptions& options,
+                 std::span<const std::string_view> path, std::string_view memberJSON) const;
   // Appends `text` as a quoted, escaped JSON string.
   static void serializeString(std::string& out, std::string_view text,
                               const JSONWriteOptions& options = {});
@@ -114,7 +122,8 @@ class JSONValue {
   friend bool operator==(const JSONValue& a, const JSONValue& b) noexcept;
 
  private:
-  void serialize(std::string& out, const JSONWriteOptions& options, const Spill* spill) const;
+  void serialize(std::string& out, const JSONWriteOptions& options, const Spill* spill,
+                 std::span<const std::string_view> path, std::string_view memberJSON) const;
 
   // Alternative order matches Kind.
   std::variant<std::string, double, bool, Object, Array, std::nullptr_t> storage_;

@@ -101,38 +101,11 @@ const JSONValue* screenshotMember(const JSONValue& context) noexcept {
 // placeholder, without copying the rest of the value. Throws JSONError for a value that JSON
 // cannot express.
 void appendContextJSON(std::string& out, const JSONValue& context) {
+  static constexpr std::string_view kScreenshotPath[] = {"viewportCapture", "dataUrl"};
   const JSONWriteOptions options{.escapeSlashes = false};
-  if (screenshotMember(context) == nullptr) {
-    context.serialize(out, options);
-    return;
-  }
-  out.push_back('{');
-  bool first = true;
-  for (const auto& [key, member] : *context.objectValue()) {
-    if (!first) out.push_back(',');
-    first = false;
-    JSONValue::serializeString(out, key, options);
-    out.push_back(':');
-    if (key != "viewportCapture") {
-      member.serialize(out, options);
-      continue;
-    }
-    out.push_back('{');
-    bool firstInner = true;
-    for (const auto& [innerKey, innerMember] : *member.objectValue()) {
-      if (!firstInner) out.push_back(',');
-      firstInner = false;
-      JSONValue::serializeString(out, innerKey, options);
-      out.push_back(':');
-      if (innerKey == "dataUrl") {
-        JSONValue::serializeString(out, CodexTurnInputBuilder::kScreenshotPlaceholder, options);
-      } else {
-        innerMember.serialize(out, options);
-      }
-    }
-    out.push_back('}');
-  }
-  out.push_back('}');
+  std::string placeholder;
+  JSONValue::serializeString(placeholder, CodexTurnInputBuilder::kScreenshotPlaceholder, options);
+  context.serialize(out, options, kScreenshotPath, placeholder);
 }
 
 }  // namespace

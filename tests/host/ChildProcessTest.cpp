@@ -94,7 +94,7 @@ while :; do sleep 1; done
   for (int turn = 0; turn < kTurns; ++turn) {
     SCOPED_TRACE(turn);
     host.send({.type = "chat.turn",
-               .requestId = "r" + std::to_string(turn),
+               .requestId = std::string("r").append(std::to_string(turn)),
                .sessionId = "s1",
                .prompt = "Hi"});
     std::optional<NativeEnvelope> failed = host.readReply();

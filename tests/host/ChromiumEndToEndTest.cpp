@@ -116,7 +116,7 @@ std::vector<JSONValue> probeReports(const std::string& log) {
     try {
       reports.push_back(JSONValue::parse(line.substr(start, source - start)));
     } catch (const Error&) {
-      reports.push_back(JSONValue(std::string(line)));  // shows up in the failure message
+      reports.emplace_back(std::string(line));  // shows up in the failure message
     }
   }
   return reports;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 namespace vellora {
@@ -191,6 +192,44 @@ TEST(JSONValueTest, prettyPrintsWithSortedKeys) {
   JSONValue value = JSONValue::parse(R"({"b":"x/y","a":["1","2"],"c":{}})");
   EXPECT_EQ(value.serialized({.escapeSlashes = false, .prettyPrinted = true}),
             "{\n  \"a\" : [\n    \"1\",\n    \"2\"\n  ],\n  \"b\" : \"x/y\",\n  \"c\" : {}\n}");
+}
+
+TEST(JSONValueTest, writesTheMemberAtAPathAsGivenText) {
+  struct Row {
+    const char* label;
+    const char* json;
+    std::vector<std::string_view> path;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {"nested member",
+       R"({"a":{"b":"long","c":[1]},"d":1})",
+       {"a", "b"},
+       R"({"a":{"b":0,"c":[1]},"d":1})"},
+      {"top-level member", R"({"a":{"b":"long"},"d":1})", {"a"}, R"({"a":0,"d":1})"},
+      {"only on the path from the top",
+       R"({"b":1,"x":{"b":2,"a":{"b":2}},"a":{"b":3}})",
+       {"a", "b"},
+       R"({"a":{"b":0},"b":1,"x":{"a":{"b":2},"b":2}})"},
+      {"key matched before escaping", R"({"a/b":{"c":1}})", {"a/b", "c"}, R"({"a\/b":{"c":0}})"},
+      {"missing key", R"({"a":{"c":1}})", {"a", "b"}, R"({"a":{"c":1}})"},
+      {"not an object on the way", R"({"a":"b"})", {"a", "b"}, R"({"a":"b"})"},
+      {"array on the way", R"({"a":[{"b":1}]})", {"a", "b"}, R"({"a":[{"b":1}]})"},
+      {"array at the top", R"([{"a":1,"b":1}])", {"a", "b"}, R"([{"a":1,"b":1}])"},
+      {"empty path", R"({"a":1})", {}, R"({"a":1})"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::string out = "prefix:";
+    JSONValue::parse(row.json).serialize(out, {}, row.path, "0");
+    EXPECT_EQ(out, std::string("prefix:") + row.expected);
+  }
+  // The given text goes in as it is, also in the pretty form.
+  std::string pretty;
+  const std::string_view path[] = {"a", "b"};
+  JSONValue::parse(R"({"a":{"b":1,"c":"x/y"}})")
+      .serialize(pretty, {.escapeSlashes = false, .prettyPrinted = true}, path, R"(["/"])");
+  EXPECT_EQ(pretty, "{\n  \"a\" : {\n    \"b\" : [\"/\"],\n    \"c\" : \"x/y\"\n  }\n}");
 }
 
 TEST(JSONValueTest, duplicateKeysKeepTheLastValue) {

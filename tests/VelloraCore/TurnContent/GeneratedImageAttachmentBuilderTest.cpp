@@ -354,7 +354,7 @@ TEST_F(GeneratedImageAttachmentBuilderTest, resultIsDecodedStrictlyAndTypedByIts
       {"data URL of text", "data:image/png;base64," + base64Encoded("<svg/>"), ""},
       {"data URL not in base64", "data:image/png," + base64Encoded(png), ""},
       {"data URL with broken base64", "data:image/png;base64,AAA", ""},
-      {"line breaks", base64Encoded(png).insert(8, "\n"), ""},
+      {"line breaks", base64Encoded(png).insert(8, 1, '\n'), ""},
       {"unpadded", "YWI", ""},
       {"empty", "", ""},
       {"empty data URL", "data:image/png;base64,", ""},
