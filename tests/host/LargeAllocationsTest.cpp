@@ -83,8 +83,13 @@ TEST(LargeAllocationsTest, EveryFormOfNewAndDeleteHandsOutAlignedUsableBlocks) {
       EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % __STDCPP_DEFAULT_NEW_ALIGNMENT__, 0u);
       if (size > 0) stamp(static_cast<char*>(block), size, 'x');
     }
+#if defined(__cpp_sized_deallocation)  // clang leaves the sized forms off unless asked
     ::operator delete(plain, size);
     ::operator delete[](array, size);
+#else
+    ::operator delete(plain);
+    ::operator delete[](array);
+#endif
     ::operator delete(nothrow, std::nothrow);
     ::operator delete[](nothrowArray, std::nothrow);
   }
