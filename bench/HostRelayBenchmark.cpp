@@ -21,13 +21,15 @@
 //
 //  - the three headline figures, each beside a reference measured in the same run ("figures",
 //    printed first): cold start (spawn, ping -> pong, close, reap) against spawning and reaping
-//    /bin/true; the 64 MiB screenshot turn against the same bytes written through a pipe into
-//    `cat`; the burst's deltas per second against the rate at which the app-server writes them
-//    when this process reads its output directly.
+//    /bin/true; the 64 MiB screenshot turn (median of --big-rounds runs) against the two-pipe
+//    floor (twice the time of the same bytes written through one pipe into `cat`) and against
+//    the straightforward Python host (reference-host.py, run by --python, empty for none), with
+//    both hosts' peak memory; the burst's deltas per second against the rate at which the
+//    app-server writes them when this process reads its output directly.
 //
 //   build/release/bench/host_relay_benchmark [--real-codex PATH] [--health-runs N] [--host PATH]
 //                                            [--only figures|delta|ping|big|health|frames]
-//                                            [--start-runs N]
+//                                            [--start-runs N] [--big-rounds N] [--python PATH]
 //                                            [--skills N] [--description-chars N]
 #include <fcntl.h>
 #include <signal.h>
@@ -485,17 +487,27 @@ std::string bigTurnFrame(bool screenshot) {
 
 struct BigTurnFigures {
   double receiptMilliseconds = 0;
+  double peakBytes = 0;
   double peakRatio = 0;
+  double cpuMilliseconds = 0;  // the host's, in all (a steadier figure on a loaded machine)
 };
 
-BigTurnFigures bigTurn(const std::string& host, const std::string& codex, bool screenshot) {
+// A host to relay the big turn: ours, or the straightforward Python one (reference-host.py).
+struct RelayHost {
+  const char* label;
+  std::vector<std::string> command;  // the program and its arguments before Chrome's origin
+};
+
+BigTurnFigures bigTurn(const RelayHost& relay, const std::string& codex, bool screenshot) {
   Scratch scratch;
   std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
   environment.push_back("VELLORA_CODEX_PATH=" + codex);
   environment.push_back("VELLORA_BENCH_PLAN=receipt");
   // Spawned before the message is built: Linux counts the memory a child shared with its
   // parent before exec in the child's peak.
-  Child child = spawnHost(host, environment);
+  std::vector<std::string> argv = relay.command;
+  argv.push_back("chrome-extension://abcdefghijklmnopabcdefghijklmnop/");
+  Child child = spawn(argv, environment, true);
   FrameReader reader(child.output);
   writeAll(child.input, vellora::NativeMessageCodec::encodeFrame(chatTurn("warm-up")));
   expectDone(reader.finishTurn([](const std::string&, Clock::time_point) {}));
@@ -528,16 +540,16 @@ BigTurnFigures bigTurn(const std::string& host, const std::string& codex, bool s
   const double peak = reap(child.pid, &status, &cpuSeconds);
   const double mib = 1 << 20;
   std::printf(
-      "%.2f MiB chat.turn (%s): write to turn/start receipt %.0f ms, to chat.done %.0f ms; "
+      "%s, %.2f MiB chat.turn (%s): write to turn/start receipt %.0f ms, to chat.done %.0f ms; "
       "host peak RSS %.1f MiB = %.2fx the message (app-server %.1f MiB); host CPU %.0f ms in "
       "all; exit %d\n",
-      static_cast<double>(frameBytes) / mib, screenshot ? "screenshot" : "page text",
+      relay.label, static_cast<double>(frameBytes) / mib, screenshot ? "screenshot" : "page text",
       static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6,
       std::chrono::duration<double, std::milli>(doneAt - writeStarted).count(), peak / mib,
       peak / static_cast<double>(frameBytes), static_cast<double>(childPeakKiB) / 1024,
       cpuSeconds * 1e3, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  return {static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6,
-          peak / static_cast<double>(frameBytes)};
+  return {static_cast<double>(receivedAt - nanoseconds(writeStarted)) / 1e6, peak,
+          peak / static_cast<double>(frameBytes), cpuSeconds * 1e3};
 }
 
 // The reference for the big turn: the same frame written through a pipe into `cat`, from the
@@ -606,11 +618,50 @@ void coldStart(const std::string& host, int runs, double* hostMicroseconds,
   *trueMicroseconds = percentile(trueTimes, 0.5);
 }
 
-void figures(const std::string& host, const std::string& codex, int startRuns) {
+// The big screenshot turn, `rounds` times through each of our host, the Python reference (when
+// there is one) and one pipe into `cat`, interleaved so that all three see the same machine.
+// Medians. The floor is two pipes: the host's input and its line to the app-server.
+struct RelayComparison {
+  BigTurnFigures ours;
+  std::optional<BigTurnFigures> python;
+  double floorMilliseconds = 0;
+};
+
+RelayComparison compareRelays(const RelayHost& ours, const std::optional<RelayHost>& python,
+                              const std::string& codex, int rounds) {
+  std::vector<double> receipts, peaks, cpus, pythonReceipts, pythonPeaks, pythonCPUs, cats;
+  for (int round = 0; round < rounds; ++round) {
+    const BigTurnFigures figures = bigTurn(ours, codex, true);
+    receipts.push_back(figures.receiptMilliseconds);
+    peaks.push_back(figures.peakBytes);
+    cpus.push_back(figures.cpuMilliseconds);
+    if (python) {
+      const BigTurnFigures reference = bigTurn(*python, codex, true);
+      pythonReceipts.push_back(reference.receiptMilliseconds);
+      pythonPeaks.push_back(reference.peakBytes);
+      pythonCPUs.push_back(reference.cpuMilliseconds);
+    }
+    cats.push_back(pipeIntoCatMilliseconds(true));
+  }
+  const double frameBytes = static_cast<double>(bigTurnFrame(true).size());
+  RelayComparison comparison;
+  comparison.ours = {percentile(receipts, 0.5), percentile(peaks, 0.5),
+                     percentile(peaks, 0.5) / frameBytes, percentile(cpus, 0.5)};
+  if (python) {
+    comparison.python =
+        BigTurnFigures{percentile(pythonReceipts, 0.5), percentile(pythonPeaks, 0.5),
+                       percentile(pythonPeaks, 0.5) / frameBytes, percentile(pythonCPUs, 0.5)};
+  }
+  comparison.floorMilliseconds = 2 * percentile(cats, 0.5);
+  return comparison;
+}
+
+void figures(const RelayHost& ours, const std::optional<RelayHost>& python,
+             const std::string& codex, int startRuns, int bigRounds) {
+  const std::string& host = ours.command.front();
   double hostStart = 0, trueStart = 0;
   coldStart(host, startRuns, &hostStart, &trueStart);
-  const double catMilliseconds = pipeIntoCatMilliseconds(true);
-  const BigTurnFigures big = bigTurn(host, codex, true);
+  const RelayComparison relay = compareRelays(ours, python, codex, bigRounds);
   constexpr int kBurstRounds = 7;
   const DeltaFigures deltas = deltaLatency(host, codex, kBurstRounds, true);
   std::printf("\n%-12s %-44s %-34s %s\n", "figure", "host", "reference", "ratio");
@@ -620,14 +671,37 @@ void figures(const std::string& host, const std::string& codex, int startRuns) {
                   .c_str(),
               ("/bin/true " + std::to_string(static_cast<int>(trueStart)) + " us").c_str(),
               hostStart / trueStart);
+  const double mib = 1 << 20;
   char text[128];
-  std::snprintf(text, sizeof text, "%.0f ms to turn/start (%.0f MB/s), RSS %.2fx",
-                big.receiptMilliseconds, 64 * 1.048576 / (big.receiptMilliseconds / 1e3),
-                big.peakRatio);
   char reference[64];
-  std::snprintf(reference, sizeof reference, "pipe into cat %.0f ms", catMilliseconds);
+  std::snprintf(text, sizeof text, "%.0f ms to turn/start (%.0f MB/s), median of %d",
+                relay.ours.receiptMilliseconds,
+                64 * 1.048576 / (relay.ours.receiptMilliseconds / 1e3), bigRounds);
+  std::snprintf(reference, sizeof reference, "two-pipe floor %.0f ms", relay.floorMilliseconds);
   std::printf("%-12s %-44s %-34s %.2fx\n", "64 MiB turn", text, reference,
-              big.receiptMilliseconds / catMilliseconds);
+              relay.ours.receiptMilliseconds / relay.floorMilliseconds);
+  if (relay.python) {
+    std::snprintf(reference, sizeof reference, "Python reference %.0f ms",
+                  relay.python->receiptMilliseconds);
+    std::printf("%-12s %-44s %-34s %.2fx\n", "", "", reference,
+                relay.ours.receiptMilliseconds / relay.python->receiptMilliseconds);
+  }
+  std::snprintf(text, sizeof text, "peak RSS %.1f MiB = %.2fx the message",
+                relay.ours.peakBytes / mib, relay.ours.peakRatio);
+  if (relay.python) {
+    std::snprintf(reference, sizeof reference, "Python %.1f MiB = %.2fx",
+                  relay.python->peakBytes / mib, relay.python->peakRatio);
+  } else {
+    std::snprintf(reference, sizeof reference, "-");
+  }
+  std::printf("%-12s %-44s %-34s %.2fx\n", "64 MiB turn", text, reference,
+              relay.python ? relay.ours.peakBytes / relay.python->peakBytes : 0.0);
+  std::snprintf(text, sizeof text, "host CPU %.0f ms", relay.ours.cpuMilliseconds);
+  if (relay.python) {
+    std::snprintf(reference, sizeof reference, "Python CPU %.0f ms", relay.python->cpuMilliseconds);
+  }
+  std::printf("%-12s %-44s %-34s %.2fx\n", "64 MiB turn", text, reference,
+              relay.python ? relay.ours.cpuMilliseconds / relay.python->cpuMilliseconds : 0.0);
   std::snprintf(text, sizeof text, "%.0f deltas/s (lockstep median %.1f us)",
                 deltas.burstDeltasPerSecond, deltas.lockstepMedianMicroseconds);
   std::snprintf(reference, sizeof reference, "app-server alone %.0f deltas/s",
@@ -799,6 +873,8 @@ int main(int argc, char** argv) {
   int skills = 0;
   int descriptionCharacters = 1024;
   int startRuns = 200;
+  int bigRounds = 5;
+  std::string python = VELLORA_PYTHON_PATH;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--real-codex") == 0) realCodex = argv[i + 1];
     if (std::strcmp(argv[i], "--health-runs") == 0) healthRuns = std::atoi(argv[i + 1]);
@@ -806,21 +882,30 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
     if (std::strcmp(argv[i], "--skills") == 0) skills = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--start-runs") == 0) startRuns = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--big-rounds") == 0) bigRounds = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--python") == 0) python = argv[i + 1];
     if (std::strcmp(argv[i], "--description-chars") == 0) {
       descriptionCharacters = std::atoi(argv[i + 1]);
     }
   }
   const std::string codex = VELLORA_BENCH_CODEX_PATH;
+  const RelayHost ours{"host", {host}};
+  std::optional<RelayHost> reference;
+  if (!python.empty()) {
+    reference = RelayHost{"Python reference", {python, VELLORA_REFERENCE_HOST_PATH}};
+  }
 
   if (only.empty() || only == "figures") {
-    figures(host, codex, startRuns);
+    figures(ours, reference, codex, startRuns, bigRounds);
     if (only.empty()) std::printf("\n");
   }
   if (only.empty() || only == "delta") deltaLatency(host, codex);
   if (only.empty() || only == "ping") pingDuringTurn(host, codex);
   if (only.empty() || only == "big") {
-    bigTurn(host, codex, false);
-    bigTurn(host, codex, true);
+    for (bool screenshot : {false, true}) {
+      bigTurn(ours, codex, screenshot);
+      if (reference) bigTurn(*reference, codex, screenshot);
+    }
   }
   if (only.empty() || only == "health") {
     health(host, codex, "the minimal app-server", healthRuns);
