@@ -5,7 +5,7 @@
 //  - an open code fence is a <pre> whose text grows by the new lines only;
 //  - only the unsettled tail (the current paragraph, list item or table) is rendered again.
 
-import { renderMarkdown } from "./markdown.js";
+import { appendMarkdown } from "./markdown.js";
 
 export interface FrameScheduler {
   request(callback: () => void): void;
@@ -119,7 +119,7 @@ export class StreamingMarkdown {
     if (chunk.trim() === "") return;
     const block = this.element.ownerDocument.createElement("div");
     block.className = "md-block";
-    block.innerHTML = renderMarkdown(chunk);
+    appendMarkdown(block, chunk);
     decorateCodeBlocks(block);
     this.element.insertBefore(block, this.tail);
     this.setTail("");
@@ -162,7 +162,8 @@ export class StreamingMarkdown {
       this.tail.replaceChildren();
       return;
     }
-    this.tail.innerHTML = renderMarkdown(text);
+    this.tail.replaceChildren();
+    appendMarkdown(this.tail, text);
     decorateCodeBlocks(this.tail);
   }
 }
