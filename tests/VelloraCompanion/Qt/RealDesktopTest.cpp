@@ -48,6 +48,8 @@ constexpr auto kStartTimeout = 30s;
 constexpr auto kCheckTimeout = 90s;
 constexpr auto kCommandTimeout = 20s;
 constexpr auto kPollInterval = 100ms;
+constexpr auto kTrayTimeout = 20s;
+constexpr int kTrayAttempts = 3;
 
 using test::screenshotPath;
 
@@ -132,16 +134,41 @@ class XSession {
     display_ = ":" + number.substr(0, number.find('\n'));
     if (!tray) return;
 
+    // On a loaded machine trayer now and then ends, or never maps its panel, on a display
+    // that has just started: a few tries, each bounded, before the test fails with what the
+    // last one said.
+    std::string lastReport;
+    for (int attempt = 1; attempt <= kTrayAttempts; ++attempt) {
+      if (startTray(lastReport)) return;
+    }
+    FAIL() << "trayer did not open its panel on " << display_ << " in " << kTrayAttempts
+           << " tries; the last: " << lastReport;
+  }
+
+  // Starts trayer and waits for its panel; false, with what happened in `report`, when it
+  // ended or did not show the panel in time (it is stopped then).
+  bool startTray(std::string& report) {
     ProcessLaunchOptions trayer;
     trayer.executablePath = "/usr/bin/trayer";
     trayer.arguments = {"--edge",  "top",      "--align", "right",         "--widthtype",
                         "request", "--height", "24",      "--transparent", "false"};
     trayer.environment = environment();
     trayer.standardOutput = StreamMode::nullDevice;
-    trayer.standardError = StreamMode::nullDevice;
+    trayer.standardError = StreamMode::pipe;
     tray_ = Running(makePosixProcessLauncher()->launch(trayer));
-    ASSERT_TRUE(waitUntil([&] { return trayPanel().has_value(); }, kStartTimeout))
-        << "trayer did not open its panel on " << display_;
+    Process& process = *tray_.child.process;
+    const bool shown =
+        waitUntil([&] { return !process.isRunning() || trayPanel().has_value(); }, kTrayTimeout) &&
+        process.isRunning();
+    if (shown) return true;
+    report = process.isRunning() ? "no panel within " + std::to_string(kTrayTimeout.count()) + " s"
+                                 : "trayer ended";
+    stop(process);
+    const std::string said =
+        readAll(*tray_.child.standardError, SteadyTime::now() + std::chrono::seconds(2));
+    if (!said.empty()) report += ", saying: " + said;
+    tray_ = Running();
+    return false;
   }
 
   // The environment of a program on this display.
