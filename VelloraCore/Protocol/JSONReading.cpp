@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace vellora {
 
@@ -54,7 +56,8 @@ long readHex4(std::string_view text, std::size_t i) {
   return value;
 }
 
-void appendUTF8(std::string& out, unsigned long codePoint) {
+template <typename Out>
+void appendUTF8(Out& out, unsigned long codePoint) {
   if (codePoint < 0x80) {
     out.push_back(static_cast<char>(codePoint));
   } else if (codePoint < 0x800) {
@@ -81,9 +84,9 @@ constexpr unsigned long kReplacementCharacter = 0xFFFD;
 // cut inside an emoji in JavaScript) reads as U+FFFD; the escape after a lone high surrogate is
 // read on its own.
 //   "\ud83d\ude00" -> U+1F600;  "\ud83d" -> U+FFFD;  "\ude00\ud83d\ude00" -> U+FFFD U+1F600
-std::string unescape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// `out` takes append(data, count) and push_back(c).
+template <typename Out>
+void unescapeInto(std::string_view text, Out& out) {
   std::size_t runStart = 0;
   std::size_t i = 0;
   while (i < text.size()) {
@@ -147,14 +150,37 @@ std::string unescape(std::string_view text) {
     runStart = i;
   }
   out.append(text.data() + runStart, text.size() - runStart);
+}
+
+std::string unescape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  unescapeInto(text, out);
   return out;
+}
+
+// Writes the decoded text over the buffer it is read from, from `to` on, which lies at or
+// before the text: no escape decodes to more bytes than it takes, so the writing never
+// overtakes the reading. Returns the end of what it wrote.
+char* unescapeInPlace(std::string_view text, char* to) {
+  struct Overwrite {
+    char* at;
+    void append(const char* from, std::size_t count) {
+      std::memmove(at, from, count);
+      at += count;
+    }
+    void push_back(char c) { *at++ = c; }
+  } out{to};
+  unescapeInto(text, out);
+  return out.at;
 }
 
 // Strings are decoded straight from the input, which stage one has already validated as UTF-8
 // without raw control characters, so a 60 MB data URL never passes through the parser's own
 // string buffer on its way into the value.
+// The inside of a string value's token, between its quotes.
 template <typename V>
-std::string readString(V& value) {
+std::string_view rawStringValue(V& value) {
   // A document's token comes as a plain view; a value's as a result to check.
   std::string_view raw;
   if constexpr (std::is_same_v<decltype(value.raw_json_token()), std::string_view>) {
@@ -164,7 +190,7 @@ std::string readString(V& value) {
   }
   while (!raw.empty() && raw.back() != '"') raw.remove_suffix(1);
   if (raw.size() < 2 || raw.front() != '"') throwReadError(simdjson::STRING_ERROR);
-  return unescape(raw.substr(1, raw.size() - 2));
+  return raw.substr(1, raw.size() - 2);
 }
 
 // The inside of the string whose opening quote comes just before `start`, up to its closing
@@ -201,8 +227,88 @@ JSONValue readStringDocument(od::document& document, std::string_view text) {
   return JSONValue(unescape(raw.substr(1, raw.size() - 2)));
 }
 
+// When the text's buffer is ours to keep (parseOwned), a string that takes up more than half of
+// the text (a screenshot's data URL, a page's text) is not copied out of it: its place in the
+// value is noted while the document is read, and once the parser is done with the buffer, the
+// string is decoded over the start of the buffer, which then becomes that string. At most one
+// string can be that long.
+class BufferAdoption {
+ public:
+  explicit BufferAdoption(std::size_t textBytes) : textBytes_(textBytes) {}
+
+  // One step into the value: an object's key or an array's index.
+  struct Step {
+    std::string key;
+    std::size_t index = 0;
+    bool isKey = false;
+  };
+
+  // The steps from the root to the value being read; `key` lives until its value is read.
+  void enterKey(const std::string& key) { path_.push_back({&key, 0}); }
+  void enterIndex(std::size_t index) { path_.push_back({nullptr, index}); }
+  void leave() { path_.pop_back(); }
+
+  // True when the string `raw` is taken from the buffer later (its value is a placeholder).
+  bool defer(std::string_view raw) {
+    if (raw.size() <= textBytes_ / 2) return false;
+    deferred_.emplace();
+    deferred_->raw = raw;
+    for (const PathStep& step : path_) {
+      deferred_->path.push_back(step.key != nullptr ? Step{*step.key, 0, true}
+                                                    : Step{{}, step.index, false});
+    }
+    return true;
+  }
+
+  // `key` has come again in the object being read, and its new value replaces the one read
+  // before: a string deferred within that one is gone with it.
+  void replaced(const std::string& key) {
+    if (!deferred_ || deferred_->path.size() <= path_.size()) return;
+    for (std::size_t i = 0; i < path_.size(); ++i) {
+      const Step& step = deferred_->path[i];
+      const PathStep& current = path_[i];
+      if (step.isKey != (current.key != nullptr)) return;
+      if (step.isKey ? step.key != *current.key : step.index != current.index) return;
+    }
+    const Step& last = deferred_->path[path_.size()];
+    if (last.isKey && last.key == key) deferred_.reset();
+  }
+
+  // Decodes the deferred string over `buffer`, which the parser no longer reads, and moves
+  // the buffer into its place in `root`.
+  void finish(JSONValue& root, std::string& buffer) {
+    if (!deferred_) return;
+    JSONValue* slot = &root;
+    for (const Step& step : deferred_->path) {
+      if (step.isKey) {
+        slot = slot->subscript(step.key);
+      } else {
+        JSONValue::Array* array = slot->arrayValue();
+        slot = array != nullptr && step.index < array->size() ? &(*array)[step.index] : nullptr;
+      }
+      if (slot == nullptr) return;
+    }
+    char* end = unescapeInPlace(deferred_->raw, buffer.data());
+    buffer.resize(static_cast<std::size_t>(end - buffer.data()));
+    *slot = JSONValue(std::move(buffer));
+  }
+
+ private:
+  struct PathStep {
+    const std::string* key;
+    std::size_t index;
+  };
+  struct Deferred {
+    std::string_view raw;
+    std::vector<Step> path;
+  };
+  std::size_t textBytes_;
+  std::vector<PathStep> path_;
+  std::optional<Deferred> deferred_;
+};
+
 template <typename V>
-JSONValue convert(V& value, std::size_t depth) {
+JSONValue convert(V& value, std::size_t depth, BufferAdoption* adoption) {
   switch (check(value.type())) {
     case od::json_type::null:
       if (!check(value.is_null())) throwReadError(simdjson::INCORRECT_TYPE);
@@ -211,14 +317,19 @@ JSONValue convert(V& value, std::size_t depth) {
       return JSONValue(check(value.get_bool()));
     case od::json_type::number:
       return JSONValue(check(value.get_double()));
-    case od::json_type::string:
-      return JSONValue(readString(value));
+    case od::json_type::string: {
+      const std::string_view raw = rawStringValue(value);
+      if (adoption != nullptr && adoption->defer(raw)) return JSONValue(std::string());
+      return JSONValue(unescape(raw));
+    }
     case od::json_type::array: {
       if (depth >= JSONValue::kMaxDepth) throwReadError(simdjson::DEPTH_ERROR);
       JSONValue::Array array;
       for (auto element : check(value.get_array())) {
         od::value child = check(std::move(element));
-        array.push_back(convert(child, depth + 1));
+        if (adoption != nullptr) adoption->enterIndex(array.size());
+        array.push_back(convert(child, depth + 1, adoption));
+        if (adoption != nullptr) adoption->leave();
       }
       return JSONValue(std::move(array));
     }
@@ -229,8 +340,14 @@ JSONValue convert(V& value, std::size_t depth) {
         od::field field = check(std::move(member));
         std::string key = readKey(field);
         od::value child = field.value();
+        if (adoption != nullptr) {
+          if (object.contains(key)) adoption->replaced(key);
+          adoption->enterKey(key);
+        }
+        JSONValue converted = convert(child, depth + 1, adoption);
+        if (adoption != nullptr) adoption->leave();
         // Duplicate keys: the last one wins, as in JavaScript.
-        object.insert_or_assign(std::move(key), convert(child, depth + 1));
+        object.insert_or_assign(std::move(key), std::move(converted));
       }
       return JSONValue(std::move(object));
     }
@@ -244,7 +361,8 @@ constexpr std::size_t kReusableParserCapacity = 1 << 20;
 // The parser's own depth bound sits a little above ours, so that our check always fires first.
 constexpr std::size_t kParserMaxDepth = JSONValue::kMaxDepth + 8;
 
-JSONValue parseWithParser(od::parser& parser, simdjson::padded_string_view text) {
+JSONValue parseWithParser(od::parser& parser, simdjson::padded_string_view text,
+                          BufferAdoption* adoption) {
   if (parser.max_depth() != kParserMaxDepth || parser.capacity() < text.size()) {
     if (auto error = parser.allocate(text.size(), kParserMaxDepth)) throwReadError(error);
   }
@@ -252,7 +370,7 @@ JSONValue parseWithParser(od::parser& parser, simdjson::padded_string_view text)
   const od::json_type type = check(document.type());
   if (type == od::json_type::string) return readStringDocument(document, text);
   const bool container = type == od::json_type::array || type == od::json_type::object;
-  JSONValue result = convert(document, 0);
+  JSONValue result = convert(document, 0, adoption);
   // Scalar getters refuse trailing content themselves; after a container, a location still
   // in bounds means more text follows the value.
   if (container && document.current_location().error() == simdjson::SUCCESS) {
@@ -261,13 +379,13 @@ JSONValue parseWithParser(od::parser& parser, simdjson::padded_string_view text)
   return result;
 }
 
-JSONValue parsePadded(simdjson::padded_string_view text) {
+JSONValue parsePadded(simdjson::padded_string_view text, BufferAdoption* adoption = nullptr) {
   if (text.size() <= kReusableParserCapacity) {
     thread_local od::parser parser(kReusableParserCapacity);
-    return parseWithParser(parser, text);
+    return parseWithParser(parser, text, adoption);
   }
   auto parser = std::make_unique<od::parser>(text.size());
-  return parseWithParser(*parser, text);
+  return parseWithParser(*parser, text, adoption);
 }
 
 }  // namespace
@@ -280,6 +398,17 @@ JSONValue JSONValue::parse(std::string_view text) {
 JSONValue JSONValue::parse(std::string_view text, std::size_t capacity) {
   if (capacity < text.size() + simdjson::SIMDJSON_PADDING) return parse(text);
   return parsePadded(simdjson::padded_string_view(text.data(), text.size(), capacity));
+}
+
+JSONValue JSONValue::parseOwned(std::string text) {
+  if (text.capacity() < text.size() + simdjson::SIMDJSON_PADDING) {
+    text.reserve(text.size() + simdjson::SIMDJSON_PADDING);
+  }
+  BufferAdoption adoption(text.size());
+  JSONValue result = parsePadded(
+      simdjson::padded_string_view(text.data(), text.size(), text.capacity()), &adoption);
+  adoption.finish(result, text);
+  return result;
 }
 
 }  // namespace vellora

@@ -77,6 +77,11 @@ class JSONValue {
   // As parse(text), but the caller promises that text.data() has `capacity` readable bytes;
   // with capacity >= text.size() + kParsePadding the text is not copied.
   static JSONValue parse(std::string_view text, std::size_t capacity);
+  // As parse(text), for a text whose buffer is not needed afterwards (give it a capacity of
+  // text.size() + kParsePadding, or it is copied). A string longer than half of the text keeps
+  // the buffer as its own storage instead of being copied out of it: a message that is mostly
+  // one string is held once, not twice.
+  static JSONValue parseOwned(std::string text);
 
   Kind kind() const noexcept { return static_cast<Kind>(storage_.index()); }
   bool isNull() const noexcept { return kind() == Kind::null; }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "VelloraCore/Platform/IOError.h"
@@ -31,13 +32,17 @@ std::size_t readFully(int fd, char* buffer, std::size_t count) {
 }
 
 // A payload announced as at most kDirectReadBytes is read straight into one buffer of its
-// size: memory is only committed as bytes arrive, so a lying header costs address space, not
-// memory. A longer one arrives in chunks that start small and double up to kMaxChunkBytes, so
-// memory grows only as bytes actually arrive: a header announcing 4 GB followed by a few bytes
-// never allocates 4 GB. Chunks are never reallocated (a growing buffer would leave copies
-// behind in the heap); once the payload is complete they are moved into one buffer with JSON
-// parse padding, each chunk freed as soon as it has been copied.
+// size, which becomes part of the message (its longest string keeps it; see
+// JSONValue::parseOwned). The buffer is only reserved up front and grows in pieces of
+// kReadPieceBytes as bytes arrive, so a lying header costs address space, not memory, and
+// each piece is zero-filled just before it is read into, while it is still in the cache. A
+// longer one arrives in chunks that start small and double up to kMaxChunkBytes, so memory
+// grows only as bytes actually arrive: a header announcing 4 GB followed by a few bytes never
+// allocates 4 GB. Chunks are never reallocated (a growing buffer would leave copies behind in
+// the heap); once the payload is complete they are moved into one buffer with JSON parse
+// padding, each chunk freed as soon as it has been copied.
 constexpr std::size_t kDirectReadBytes = 64 * 1024 * 1024;
+constexpr std::size_t kReadPieceBytes = 256 * 1024;
 constexpr std::size_t kFirstChunkBytes = 64 * 1024;
 constexpr std::size_t kMaxChunkBytes = 8 * 1024 * 1024;
 
@@ -58,22 +63,25 @@ std::optional<NativeEnvelope> NativeMessageIO::readEnvelope() {
   }
   const std::size_t length = NativeMessageCodec::payloadLength(header);
 
-  std::unique_ptr<char[]> payload;
-  if (length <= kDirectReadBytes) {
-    payload.reset(new char[length + JSONValue::kParsePadding]);
-    if (readFully(input_, payload.get(), length) < length) {
-      throw NativeMessageCodecError(NativeMessageCodecError::Case::truncatedPayload);
-    }
-  } else {
-    payload = readInChunks(length);
-  }
-  JSONValue value =
-      JSONValue::parse(std::string_view(payload.get(), length), length + JSONValue::kParsePadding);
-  payload.reset();
-  return NativeEnvelope::fromJSON(std::move(value));
+  std::string payload = length <= kDirectReadBytes ? readDirectly(length) : readInChunks(length);
+  return NativeEnvelope::fromJSON(JSONValue::parseOwned(std::move(payload)));
 }
 
-std::unique_ptr<char[]> NativeMessageIO::readInChunks(std::size_t length) {
+std::string NativeMessageIO::readDirectly(std::size_t length) {
+  std::string payload;
+  payload.reserve(length + JSONValue::kParsePadding);
+  while (payload.size() < length) {
+    const std::size_t at = payload.size();
+    const std::size_t piece = std::min(kReadPieceBytes, length - at);
+    payload.resize(at + piece);
+    if (readFully(input_, payload.data() + at, piece) < piece) {
+      throw NativeMessageCodecError(NativeMessageCodecError::Case::truncatedPayload);
+    }
+  }
+  return payload;
+}
+
+std::string NativeMessageIO::readInChunks(std::size_t length) {
   std::vector<Chunk> chunks;
   std::size_t received = 0;
   std::size_t chunkBytes = kFirstChunkBytes;
@@ -89,11 +97,10 @@ std::unique_ptr<char[]> NativeMessageIO::readInChunks(std::size_t length) {
     chunkBytes = std::min(chunkBytes * 2, kMaxChunkBytes);
   }
 
-  std::unique_ptr<char[]> payload(new char[length + JSONValue::kParsePadding]);
-  std::size_t offset = 0;
+  std::string payload;
+  payload.reserve(length + JSONValue::kParsePadding);
   for (Chunk& chunk : chunks) {
-    std::memcpy(payload.get() + offset, chunk.bytes.get(), chunk.size);
-    offset += chunk.size;
+    payload.append(chunk.bytes.get(), chunk.size);
     chunk.bytes.reset();
   }
   return payload;

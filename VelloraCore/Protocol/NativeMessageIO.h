@@ -43,8 +43,10 @@ class NativeMessageIO {
  private:
   int input_;
   int output_;
-  // A payload too long to be given one buffer up front, read in growing chunks.
-  std::unique_ptr<char[]> readInChunks(std::size_t length);
+  // The payload of a frame, with room for the JSON parse padding: in one buffer that grows as
+  // bytes arrive, or, too long to be given one buffer up front, in growing chunks.
+  std::string readDirectly(std::size_t length);
+  std::string readInChunks(std::size_t length);
 
   std::uint64_t maxWritePayloadBytes_;
   // Frames not written yet. Its memory is kept for the next frames.

@@ -343,5 +343,44 @@ TEST(JSONValueTest, parsesPaddedTextInPlace) {
             JSONValue::object({{"a", JSONValue("b")}}));
 }
 
+// A message that is mostly one string (a screenshot's data URL) keeps that string in the buffer
+// it was read into: the value read is the same as parse() reads, wherever the string lies and
+// whatever escapes it holds.
+TEST(JSONValueTest, readsAMessageThatIsMostlyOneStringIntoItsOwnBuffer) {
+  const std::string filler(200, 'x');
+  const std::string escapes =
+      filler + R"(\"\\\/\b\f\n\r\t\u00e9\ud83d\ude00\ud800\ude00a\u0041)" + filler;
+  const std::string cases[] = {
+      R"({"a":")" + filler + R"(","b":1})",
+      R"([1,")" + filler + R"(",true])",
+      R"({"a":[{"b":[null,{"c":")" + escapes + R"("}]}],"d":"e"})",
+      // The same key again: the last value wins, whether or not the long string is in it.
+      R"({"a":")" + filler + R"(","a":2})",
+      R"({"a":2,"a":")" + filler + R"("})",
+      R"({"a":{"b":")" + filler + R"("},"a":{"b":"short"}})",
+      R"({"a":{"b":")" + filler + R"("},"c":{"a":1},"a":[]})",
+      // No string long enough: read as parse() does.
+      R"({"a":")" + filler.substr(0, 60) + R"(","b":")" + filler.substr(0, 60) + R"("})",
+  };
+  for (const std::string& text : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(JSONValue::parseOwned(text), JSONValue::parse(text));
+  }
+
+  std::string buffer = R"({"type":"chat.turn","dataUrl":")" + escapes + R"("})";
+  buffer.reserve(buffer.size() + JSONValue::kParsePadding);
+  const char* storage = buffer.data();
+  const JSONValue expected = JSONValue::parse(buffer);
+  const JSONValue read = JSONValue::parseOwned(std::move(buffer));
+  EXPECT_EQ(read, expected);
+  EXPECT_EQ(read.subscript("dataUrl")->stringValue()->data(), storage);
+
+  for (const std::string& broken :
+       {R"({"a":")" + filler + R"(\x"})", R"({"a":")" + filler + R"("} 1)",
+        R"({"a":")" + filler + R"(")"}) {
+    EXPECT_THROW(JSONValue::parseOwned(broken), JSONError) << broken;
+  }
+}
+
 }  // namespace
 }  // namespace vellora
