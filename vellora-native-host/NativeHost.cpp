@@ -158,7 +158,7 @@ void NativeHost::readRequest(bool nested) {
   }
   if (request->type == Types::kPing || request->type == Types::kChatCancel ||
       request->type == Types::kChatTurn || !nested) {
-    handle(*request);
+    handle(std::move(*request));
   } else {
     deferred_.push_back(std::move(*request));
   }
@@ -169,7 +169,7 @@ void NativeHost::serveDeferred() {
     if (!deferred_.empty()) {
       NativeEnvelope request = std::move(deferred_.front());
       deferred_.pop_front();
-      handle(request);
+      handle(std::move(request));
     } else {
       std::string sessionID = std::move(toStart_.front());
       toStart_.pop_front();
@@ -178,7 +178,7 @@ void NativeHost::serveDeferred() {
   }
 }
 
-void NativeHost::handle(const NativeEnvelope& request) {
+void NativeHost::handle(NativeEnvelope request) {
   if (request.type == Types::kPing) {
     writeReply({.type = Types::kPong,
                 .requestId = request.requestId,
@@ -199,7 +199,7 @@ void NativeHost::handle(const NativeEnvelope& request) {
     return;
   }
   if (request.type == Types::kChatTurn) {
-    handleChatTurn(request);
+    handleChatTurn(std::move(request));
     return;
   }
   if (request.type == Types::kChatCancel) {
@@ -228,7 +228,8 @@ void NativeHost::handleCatalog(const NativeEnvelope& request) {
   }
 }
 
-void NativeHost::handleChatTurn(const NativeEnvelope& request) {
+// Taken by value and moved on: a turn's request may hold tens of MiB of page context.
+void NativeHost::handleChatTurn(NativeEnvelope request) {
   if (!request.sessionId || !request.prompt) {
     writeReply({.type = Types::kError,
                 .requestId = request.requestId,
@@ -237,13 +238,14 @@ void NativeHost::handleChatTurn(const NativeEnvelope& request) {
     return;
   }
   // One session's turns run in order: a turn waits for the one before it to end.
-  Session& session = sessions_[*request.sessionId];
+  const std::string sessionID = *request.sessionId;
+  Session& session = sessions_[sessionID];
   if (session.running) {
-    session.waiting.push_back(request);
+    session.waiting.push_back(std::move(request));
     return;
   }
-  session.running = std::make_unique<NativeEnvelope>(request);
-  toStart_.push_back(*request.sessionId);
+  session.running = std::make_unique<NativeEnvelope>(std::move(request));
+  toStart_.push_back(sessionID);
 }
 
 void NativeHost::handleCancel(const NativeEnvelope& request) {
@@ -278,7 +280,7 @@ void NativeHost::handleCancel(const NativeEnvelope& request) {
 
 void NativeHost::startTurn(const std::string& sessionID) {
   Session& session = sessions_[sessionID];
-  const NativeEnvelope& request = *session.running;
+  NativeEnvelope& request = *session.running;
   const std::optional<std::string> requestID = request.requestId;
   // The turn's own messages are written as they come (deltas that arrived together in one
   // write); a failed write of them does not end the turn, but a reader that is gone ends the

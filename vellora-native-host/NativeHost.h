@@ -57,8 +57,8 @@ class NativeHost final : public ReadinessWait {
   // Reads one request from standard input and handles it; `nested` while a request to the
   // app-server waits (everything but "ping", "chat.cancel" and turns' admission waits then).
   void readRequest(bool nested);
-  void handle(const NativeEnvelope& request);
-  void handleChatTurn(const NativeEnvelope& request);
+  void handle(NativeEnvelope request);
+  void handleChatTurn(NativeEnvelope request);
   void handleCancel(const NativeEnvelope& request);
   void handleCatalog(const NativeEnvelope& request);
   // The requests and turn starts that waited for the loop's top level.

@@ -164,8 +164,8 @@ void AppServerBridge::sendTurn(TurnRequest request) {
     // The input, which holds the whole page context, is moved into place rather than copied.
     JSONValue::Object params;
     params.emplace("threadId", turn.judgement->threadID());
-    params.emplace("input", turnInputBuilder_.input(turn.request.prompt, turn.request.context,
-                                                    turn.request.commands));
+    params.emplace("input", turnInputBuilder_.takeInput(turn.request.prompt, turn.request.context,
+                                                        turn.request.commands));
     params.emplace("approvalPolicy", "never");
     params.emplace("sandboxPolicy",
                    JSONValue::object({{"type", "readOnly"},

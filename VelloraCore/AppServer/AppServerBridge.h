@@ -79,12 +79,13 @@ class AppServerBridge {
   // A turn's end: nothing when Codex completed it (or it was stopped), else its failure.
   using EndHandler = std::function<void(const std::optional<std::string>& failure)>;
 
-  // One chat turn to run. `context` and `commands` are read only during sendTurn(). `model`
-  // and `reasoningEffort` are accepted and not used: every turn asks for the configured model.
+  // One chat turn to run. `context` and `commands` are used only during sendTurn(), which
+  // moves the context's screenshot into the turn's input instead of copying it. `model` and
+  // `reasoningEffort` are accepted and not used: every turn asks for the configured model.
   struct TurnRequest {
     std::string sessionID;
     std::string prompt;
-    const JSONValue* context = nullptr;
+    JSONValue* context = nullptr;
     const JSONValue* commands = nullptr;
     std::optional<std::string> model;
     std::optional<std::string> reasoningEffort;

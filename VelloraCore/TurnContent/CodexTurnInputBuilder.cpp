@@ -136,24 +136,47 @@ CodexTurnInputBuilder::CodexTurnInputBuilder(const FileSystem& fileSystem,
 
 JSONValue CodexTurnInputBuilder::input(std::string_view prompt, const JSONValue* context,
                                        const JSONValue* commands) const {
-  JSONValue::Array items;
-  // Built member by member so that the text, which holds the whole page context, is not copied.
+  JSONValue items = textOnlyInput(prompt, context, commands);
+  if (context != nullptr) {
+    const JSONValue* screenshot = screenshotMember(*context);
+    if (screenshot != nullptr && screenshot->stringValue() != nullptr) {
+      items.arrayValue()->push_back(imageItem(JSONValue(*screenshot)));
+    }
+  }
+  return items;
+}
+
+JSONValue CodexTurnInputBuilder::takeInput(std::string_view prompt, JSONValue* context,
+                                           const JSONValue* commands) const {
+  JSONValue items = textOnlyInput(prompt, context, commands);
+  if (context != nullptr) {
+    JSONValue* capture = context->subscript("viewportCapture");
+    JSONValue* screenshot = capture != nullptr ? capture->subscript("dataUrl") : nullptr;
+    if (screenshot != nullptr && screenshot->stringValue() != nullptr) {
+      items.arrayValue()->push_back(imageItem(std::move(*screenshot)));
+      *screenshot = JSONValue(std::string());
+    }
+  }
+  return items;
+}
+
+// Built member by member so that the text, which holds the whole page context, is not copied.
+JSONValue CodexTurnInputBuilder::textOnlyInput(std::string_view prompt, const JSONValue* context,
+                                               const JSONValue* commands) const {
   JSONValue::Object text;
   text.emplace("type", "text");
   text.emplace("text", formatPrompt(prompt, context, commands));
   text.emplace("text_elements", JSONValue::Array{});
+  JSONValue::Array items;
   items.emplace_back(std::move(text));
-  if (context != nullptr) {
-    const JSONValue* screenshot = screenshotMember(*context);
-    if (screenshot != nullptr && screenshot->stringValue() != nullptr) {
-      // Built member by member so that the screenshot, often tens of MiB, is copied once.
-      JSONValue::Object image;
-      image.emplace("type", "image");
-      image.emplace("url", *screenshot);
-      items.emplace_back(std::move(image));
-    }
-  }
   return JSONValue(std::move(items));
+}
+
+JSONValue CodexTurnInputBuilder::imageItem(JSONValue url) {
+  JSONValue::Object image;
+  image.emplace("type", "image");
+  image.emplace("url", std::move(url));
+  return JSONValue(std::move(image));
 }
 
 std::string CodexTurnInputBuilder::formatPrompt(std::string_view prompt, const JSONValue* context,

@@ -46,6 +46,10 @@ class CodexTurnInputBuilder {
   // `commands` may be null. Never fails; it blocks on reading skill files.
   JSONValue input(std::string_view prompt, const JSONValue* context,
                   const JSONValue* commands) const;
+  // As input(), for a context that is not needed afterwards: the screenshot's data URL, often
+  // tens of MiB, is moved out of `context` into the image item instead of being copied (an
+  // empty string is left in its place).
+  JSONValue takeInput(std::string_view prompt, JSONValue* context, const JSONValue* commands) const;
 
   // The text item's text: the prompt, the selected commands (with skill instructions), the
   // untrusted-context sentence, the page-action instructions and the context as compact JSON
@@ -55,6 +59,10 @@ class CodexTurnInputBuilder {
                            const JSONValue* commands) const;
 
  private:
+  // The array holding the text item only.
+  JSONValue textOnlyInput(std::string_view prompt, const JSONValue* context,
+                          const JSONValue* commands) const;
+  static JSONValue imageItem(JSONValue url);
   // The instructions of the skill file at `path`, trimmed and cut at
   // maxSkillInstructionCharacters user-perceived characters; nothing unless the path is absolute,
   // exists, resolves (links followed) to a file named exactly "SKILL.md" inside an allowed root,

@@ -107,7 +107,7 @@ class AppServerBridgeTest : public ::testing::Test {
   }
 
   TurnOutcome runTurn(AppServerBridge& bridge, const std::string& sessionID = "session-1",
-                      const JSONValue* context = nullptr,
+                      JSONValue* context = nullptr,
                       const std::function<void()>& afterEachAttachment = {}) {
     TurnOutcome outcome;
     outcome.failure = test::runTurnToEnd(
@@ -172,7 +172,7 @@ TEST_F(AppServerBridgeTest, handshakeThreadAndTurn_sendExactlyTheseParams) {
   useScenario({{"turn/start", JSONValue::Array{turnStarted(), turnCompleted()}}});
   auto bridge = makeBridge();
   const std::string screenshot = "data:image/jpeg;base64,/9j/AAAA";
-  const JSONValue context = JSONValue::object(
+  JSONValue context = JSONValue::object(
       {{"title", "Example"},
        {"viewportCapture", JSONValue::object({{"dataUrl", screenshot}, {"width", 800}})}});
 

@@ -104,6 +104,13 @@ TEST_F(CodexTurnInputBuilderTest, screenshotBecomesAnImageItemAndAPlaceholder) {
               R"({"url":"https://example.com/a",)"
               R"("viewportCapture":{"dataUrl":"[attached as image input]","width":800}})");
     EXPECT_EQ(text.find("AAAA"), std::string::npos);
+
+    // Taken from a context that is not needed afterwards: the same input, and the data URL
+    // is moved out of the context rather than copied.
+    JSONValue spent = context;
+    EXPECT_EQ(builder_.takeInput("Hi", &spent, nullptr), input);
+    const JSONValue* left = spent.subscript("viewportCapture")->subscript("dataUrl");
+    EXPECT_EQ(*left, row.imageItem ? JSONValue("") : row.dataUrl);
   }
 }
 
