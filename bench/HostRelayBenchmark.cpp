@@ -164,6 +164,23 @@ double reap(pid_t pid, int* status, double* cpuSeconds = nullptr) {
 #endif
 }
 
+// The peak resident memory of a running child. Linux adds to the figure wait4 gives the peak of
+// the process that spawned the child (posix_spawn runs the child in this process's memory until
+// its exec), so there it is read from the child's own status while it runs; nothing where
+// /proc is missing (macOS, whose wait4 figure is the child's own).
+std::optional<double> runningPeakBytes(pid_t pid) {
+  std::FILE* status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (status == nullptr) return std::nullopt;
+  std::optional<double> peak;
+  char line[256];
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    long kib = 0;
+    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) peak = static_cast<double>(kib) * 1024;
+  }
+  std::fclose(status);
+  return peak;
+}
+
 // Frames read from the host, each with the time at which the read that completed it returned.
 class FrameReader {
  public:
@@ -503,8 +520,8 @@ BigTurnFigures bigTurn(const RelayHost& relay, const std::string& codex, bool sc
   std::vector<std::string> environment = baseEnvironment(scratch, "/usr/bin:/bin");
   environment.push_back("VELLORA_CODEX_PATH=" + codex);
   environment.push_back("VELLORA_BENCH_PLAN=receipt");
-  // Spawned before the message is built: Linux counts the memory a child shared with its
-  // parent before exec in the child's peak.
+  // Spawned before the message is built, which keeps this process's own memory out of the
+  // child's figures where /proc is missing.
   std::vector<std::string> argv = relay.command;
   argv.push_back("chrome-extension://abcdefghijklmnopabcdefghijklmnop/");
   Child child = spawn(argv, environment, true);
@@ -524,6 +541,7 @@ BigTurnFigures bigTurn(const RelayHost& relay, const std::string& codex, bool sc
   expectDone(
       reader.finishTurn([&](const std::string& delta, Clock::time_point) { receipt = delta; }));
   doneAt = Clock::now();
+  const std::optional<double> runningPeak = runningPeakBytes(child.pid);
   writer.join();
   frame = std::string();
 
@@ -537,7 +555,8 @@ BigTurnFigures bigTurn(const RelayHost& relay, const std::string& codex, bool sc
   ::close(child.output);
   int status = 0;
   double cpuSeconds = 0;
-  const double peak = reap(child.pid, &status, &cpuSeconds);
+  const double exitPeak = reap(child.pid, &status, &cpuSeconds);
+  const double peak = runningPeak.value_or(exitPeak);
   const double mib = 1 << 20;
   std::printf(
       "%s, %.2f MiB chat.turn (%s): write to turn/start receipt %.0f ms, to chat.done %.0f ms; "
