@@ -32,9 +32,10 @@ constexpr EscapeTable kEscapeTable;
 // Texts at least this long are measured before they are written.
 constexpr std::size_t kMeasuredTextBytes = 64 * 1024;
 
-// The escaped form of each byte that needs one: "\\n" and the like, else "\\u00XX".
+// The escaped form of each byte that needs one: "\\n" and the like, else "\\u00XX"; each
+// padded to eight bytes, so that it can be copied as one word.
 struct EscapeForms {
-  char text[256][6];
+  char text[256][8];
   unsigned char length[256];
   constexpr EscapeForms() : text(), length() {
     constexpr char kHex[] = "0123456789abcdef";
@@ -76,16 +77,6 @@ struct EscapeForms {
 };
 constexpr EscapeForms kEscapeForms;
 
-// The length of `text` once escaped, quotes not counted.
-std::size_t escapedLength(std::string_view text, const bool* needsEscape) {
-  std::size_t length = text.size();
-  for (const char byte : text) {
-    const auto c = static_cast<unsigned char>(byte);
-    if (needsEscape[c]) length += kEscapeForms.length[c] - 1u;
-  }
-  return length;
-}
-
 // Eight bytes at a time: the high bit of each byte of the result is set exactly where `word`
 // holds a byte that needs escaping. `slash` is '/' when slashes are escaped and '"' otherwise
 // (a byte tested anyway). Each test stays within its byte: (b & 0x7F) + k never carries out.
@@ -98,13 +89,76 @@ inline std::uint64_t escapeMask(std::uint64_t word, std::uint64_t slash) {
          zeroBytes(word ^ (kOnes * slash));
 }
 
+// Sixteen bytes at a time, in the compiler's vectors (SSE2 on x86-64, NEON on ARM): each byte
+// of the result is 0xFF where `at` holds a byte that needs escaping, else 0; as two words in
+// memory order.
+using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+using Words16 = std::uint64_t __attribute__((vector_size(16)));
+inline Words16 escapeMask16(const char* at, std::uint8_t slash) {
+  Bytes16 bytes;
+  std::memcpy(&bytes, at, sizeof bytes);
+  const auto mask = (bytes < 0x20) | (bytes == '"') | (bytes == '\\') | (bytes == slash);
+  Words16 words;
+  std::memcpy(&words, &mask, sizeof words);
+  return words;
+}
+
+// Calls found(i) for each i, in order, at which data[i] needs escaping. Most stretches of text
+// hold no such byte: they are passed over sixteen bytes at a time.
+template <typename Found>
+inline void forEachEscape(const char* data, std::size_t size, bool escapeSlashes, Found found) {
+  const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
+  const char slash = escapeSlashes ? '/' : '"';
+  // `word` holds a mask of eight bytes in memory order.
+  const auto eachIn = [&](std::uint64_t word, std::size_t base) {
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    for (word &= 0x8080808080808080ull; word != 0; word &= word - 1) {
+      found(base + static_cast<std::size_t>(std::countr_zero(word)) / 8);
+    }
+  };
+  std::size_t i = 0;
+  for (; i + 16 <= size; i += 16) {
+    const Words16 mask = escapeMask16(data + i, static_cast<std::uint8_t>(slash));
+    if ((mask[0] | mask[1]) == 0) continue;
+    eachIn(mask[0], i);
+    eachIn(mask[1], i + 8);
+  }
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + i, sizeof word);
+    eachIn(escapeMask(word, static_cast<unsigned char>(slash)), i);
+  }
+  for (; i < size; ++i) {
+    if (needsEscape[static_cast<unsigned char>(data[i])]) found(i);
+  }
+}
+
+// The length of `text` once escaped, quotes not counted.
+std::size_t escapedLength(std::string_view text, bool escapeSlashes) {
+  std::size_t length = text.size();
+  forEachEscape(text.data(), text.size(), escapeSlashes, [&](std::size_t at) {
+    length += kEscapeForms.length[static_cast<unsigned char>(text[at])] - 1u;
+  });
+  return length;
+}
+
+// Copies `count` bytes; where `from` may be read 16 bytes past the run's end (`readable`), in
+// words of 16 bytes, which may write up to 15 bytes past the run into slack the caller keeps.
+inline char* copyRun(char* to, const char* from, std::size_t count, bool readable) {
+  if (!readable) {
+    std::memcpy(to, from, count);
+    return to + count;
+  }
+  for (std::size_t done = 0; done < count; done += 16) std::memcpy(to + done, from + done, 16);
+  return to + count;
+}
+
 // Appends the escaped form of `text` without quotes. The text goes in blocks: the bytes that
-// need escaping are found eight at a time, then the block's output is sized exactly and filled
-// by copying the runs between them.
+// need escaping are found first, then the block's output is sized (with slack for
+// whole-word copies) and filled by copying the runs between them and each escape as a word.
 void appendEscapedBody(std::string& out, std::string_view text, bool escapeSlashes) {
   constexpr std::size_t kBlockBytes = 4096;
-  const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
-  const std::uint64_t slash = escapeSlashes ? std::uint64_t{'/'} : std::uint64_t{'"'};
+  constexpr std::size_t kSlackBytes = 16;
   std::uint16_t positions[kBlockBytes];
   while (!text.empty()) {
     const std::string_view block = text.substr(0, kBlockBytes);
@@ -118,37 +172,28 @@ void appendEscapedBody(std::string& out, std::string_view text, bool escapeSlash
       positions[count++] = static_cast<std::uint16_t>(at);
       escapedSize += kEscapeForms.length[static_cast<unsigned char>(data[at])] - 1u;
     };
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, data + i, sizeof word);
-      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-      for (std::uint64_t mask = escapeMask(word, slash); mask != 0; mask &= mask - 1) {
-        found(i + static_cast<std::size_t>(std::countr_zero(mask)) / 8);
-      }
-    }
-    for (; i < size; ++i) {
-      if (needsEscape[static_cast<unsigned char>(data[i])]) found(i);
-    }
+    forEachEscape(data, size, escapeSlashes, found);
     if (count == 0) {
       out.append(block);
       continue;
     }
 
     const std::size_t start = out.size();
-    out.resize(start + escapedSize);
+    out.resize(start + escapedSize + kSlackBytes);
     char* write = out.data() + start;
     std::size_t runStart = 0;
     for (std::size_t k = 0; k < count; ++k) {
       const std::size_t at = positions[k];
-      std::memcpy(write, data + runStart, at - runStart);
-      write += at - runStart;
+      // A run ends at an escaped byte, so 16 bytes from anywhere in it stay within the block
+      // unless the block ends within 16 bytes of that byte.
+      write = copyRun(write, data + runStart, at - runStart, at + kSlackBytes <= size);
       const auto c = static_cast<unsigned char>(data[at]);
-      std::memcpy(write, kEscapeForms.text[c], kEscapeForms.length[c]);
+      std::memcpy(write, kEscapeForms.text[c], 8);
       write += kEscapeForms.length[c];
       runStart = at + 1;
     }
     std::memcpy(write, data + runStart, size - runStart);
+    out.resize(start + escapedSize);
   }
 }
 
@@ -178,8 +223,7 @@ void appendEscaped(std::string& out, std::string_view text, bool escapeSlashes,
     // A long text is measured first so that `out` grows once, with room left for what usually
     // follows: growing later would hold the old and the new buffer at the same time, twice a
     // text of tens of MiB. Room that is never written costs no memory.
-    const bool* needsEscape = escapeSlashes ? kEscapeTable.withSlash : kEscapeTable.plain;
-    out.reserve(out.size() + escapedLength(text, needsEscape) + 2 + kMeasuredTextBytes);
+    out.reserve(out.size() + escapedLength(text, escapeSlashes) + 2 + kMeasuredTextBytes);
   }
   out.push_back('"');
   appendEscapedBody(out, text, escapeSlashes);
