@@ -7,6 +7,7 @@
 #include "VelloraCore/Chrome/AppPaths.h"
 #include "VelloraCore/Discovery/CodexHomeDirectory.h"
 #include "VelloraCore/Discovery/CodexLocator.h"
+#include "VelloraCore/Platform/ByteStream.h"
 #include "VelloraCore/Platform/Clock.h"
 #include "VelloraCore/Platform/Environment.h"
 #include "VelloraCore/Platform/FileSystem.h"
@@ -21,6 +22,8 @@
 int main() {
   // A closed Chrome pipe must be a write error, not a silent death.
   ::signal(SIGPIPE, SIG_IGN);
+  // A chat.turn from Chrome can be up to 64 MiB.
+  vellora::enlargePipeBuffer(STDIN_FILENO);
   vellora::NativeMessageIO io(STDIN_FILENO, STDOUT_FILENO,
                               vellora::NativeMessageCodec::kMaxPayloadBytesToChrome);
 

@@ -186,6 +186,8 @@ void AppServerProcess::start(FileSystem& fileSystem) {
   stop();
   process_ = std::move(launched.process);
   inputPipe_ = std::move(launched.standardInput);
+  // A turn's line can be tens of MiB (a screenshot, a page's text).
+  enlargePipeBuffer(inputPipe_->fileDescriptor());
   outputPipe_ = std::move(launched.standardOutput);
   stderrReader_ = std::move(reader);
   lineBuffer_.clear();

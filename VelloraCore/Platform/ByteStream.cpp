@@ -1,5 +1,6 @@
 #include "VelloraCore/Platform/ByteStream.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -68,6 +69,14 @@ void ByteStream::writeAll(std::string_view data) {
 void ByteStream::close() noexcept {
   // After close() the descriptor is gone even when it reports EINTR, so it is never retried.
   if (fileDescriptor_ >= 0) ::close(std::exchange(fileDescriptor_, -1));
+}
+
+void enlargePipeBuffer(int fileDescriptor) noexcept {
+#if defined(F_SETPIPE_SZ)
+  (void)::fcntl(fileDescriptor, F_SETPIPE_SZ, kLargePipeBytes);
+#else
+  (void)fileDescriptor;
+#endif
 }
 
 }  // namespace vellora

@@ -38,4 +38,11 @@ class ByteStream {
   int fileDescriptor_;
 };
 
+// Asks for a pipe buffer of kLargePipeBytes on the pipe `fileDescriptor` is an end of, so that a
+// message of tens of MiB crosses in fewer, larger copies and wake-ups. Only where the system
+// lets a program size its pipes (Linux, F_SETPIPE_SZ, up to /proc/sys/fs/pipe-max-size); macOS
+// sizes them itself. Anything that is not a pipe, or a refusal, leaves the buffer as it was.
+inline constexpr int kLargePipeBytes = 1024 * 1024;
+void enlargePipeBuffer(int fileDescriptor) noexcept;
+
 }  // namespace vellora
