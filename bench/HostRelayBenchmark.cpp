@@ -22,7 +22,8 @@
 //  - the three headline figures, each beside a reference measured in the same run ("figures",
 //    printed first): cold start (spawn, ping -> pong, close, reap) against spawning and reaping
 //    /bin/true; the 64 MiB screenshot turn (median of --big-rounds runs) against the two-pipe
-//    floor (twice the time of the same bytes written through one pipe into `cat`) and against
+//    floor (twice the time of the same bytes written through one pipe into `cat`; also with
+//    the 1 MiB pipe buffer the host asks for, where the system allows it) and against
 //    the straightforward Python host (reference-host.py, run by --python, empty for none), with
 //    both hosts' peak memory; the burst's deltas per second against the rate at which the
 //    app-server writes them when this process reads its output directly.
@@ -50,6 +51,7 @@
 #include <thread>
 #include <vector>
 
+#include "VelloraCore/Platform/ByteStream.h"
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Protocol/NativeEnvelope.h"
 #include "VelloraCore/Protocol/NativeMessageCodec.h"
@@ -573,11 +575,12 @@ BigTurnFigures bigTurn(const RelayHost& relay, const std::string& codex, bool sc
 
 // The reference for the big turn: the same frame written through a pipe into `cat`, from the
 // first byte written until `cat` has read it all and ended.
-double pipeIntoCatMilliseconds(bool screenshot) {
+double pipeIntoCatMilliseconds(bool screenshot, bool largePipe = false) {
   std::string frame = bigTurnFrame(screenshot);
   Scratch scratch;
   int in[2];
   if (::pipe(in) != 0) die("pipe failed");
+  if (largePipe) vellora::enlargePipeBuffer(in[1]);
   ::fcntl(in[1], F_SETFD, FD_CLOEXEC);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -644,11 +647,14 @@ struct RelayComparison {
   BigTurnFigures ours;
   std::optional<BigTurnFigures> python;
   double floorMilliseconds = 0;
+  // The same with pipes of the size the host asks for (kLargePipeBytes) where it can.
+  double largePipeFloorMilliseconds = 0;
 };
 
 RelayComparison compareRelays(const RelayHost& ours, const std::optional<RelayHost>& python,
                               const std::string& codex, int rounds) {
-  std::vector<double> receipts, peaks, cpus, pythonReceipts, pythonPeaks, pythonCPUs, cats;
+  std::vector<double> receipts, peaks, cpus, pythonReceipts, pythonPeaks, pythonCPUs, cats,
+      largeCats;
   for (int round = 0; round < rounds; ++round) {
     const BigTurnFigures figures = bigTurn(ours, codex, true);
     receipts.push_back(figures.receiptMilliseconds);
@@ -661,6 +667,7 @@ RelayComparison compareRelays(const RelayHost& ours, const std::optional<RelayHo
       pythonCPUs.push_back(reference.cpuMilliseconds);
     }
     cats.push_back(pipeIntoCatMilliseconds(true));
+    largeCats.push_back(pipeIntoCatMilliseconds(true, true));
   }
   const double frameBytes = static_cast<double>(bigTurnFrame(true).size());
   RelayComparison comparison;
@@ -672,6 +679,7 @@ RelayComparison compareRelays(const RelayHost& ours, const std::optional<RelayHo
                        percentile(pythonPeaks, 0.5) / frameBytes, percentile(pythonCPUs, 0.5)};
   }
   comparison.floorMilliseconds = 2 * percentile(cats, 0.5);
+  comparison.largePipeFloorMilliseconds = 2 * percentile(largeCats, 0.5);
   return comparison;
 }
 
@@ -699,6 +707,10 @@ void figures(const RelayHost& ours, const std::optional<RelayHost>& python,
   std::snprintf(reference, sizeof reference, "two-pipe floor %.0f ms", relay.floorMilliseconds);
   std::printf("%-12s %-44s %-34s %.2fx\n", "64 MiB turn", text, reference,
               relay.ours.receiptMilliseconds / relay.floorMilliseconds);
+  std::snprintf(reference, sizeof reference, "floor with 1 MiB pipes %.0f ms",
+                relay.largePipeFloorMilliseconds);
+  std::printf("%-12s %-44s %-34s %.2fx\n", "", "", reference,
+              relay.ours.receiptMilliseconds / relay.largePipeFloorMilliseconds);
   if (relay.python) {
     std::snprintf(reference, sizeof reference, "Python reference %.0f ms",
                   relay.python->receiptMilliseconds);
