@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string_view>
 #include <vector>
@@ -156,6 +157,48 @@ TEST(JSONValueTest, escapesEachByteWhereverItFallsAmongPlainOnes) {
             << offset;
         EXPECT_EQ(value.serialized({.escapeSlashes = false}),
                   '"' + before + c.escapedPlain + after + '"');
+      }
+    }
+  }
+}
+
+// The escaper copies runs and escapes in whole words and works in blocks of 4096 bytes: escapes
+// near the ends of runs and blocks, runs of every length up to a few words, and escapes of each
+// length must come out as a byte-by-byte escaper writes them.
+TEST(JSONValueTest, escapesLongTextsAsAByteByByteWriterDoes) {
+  const auto byteByByte = [](const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (c == '"' || c == '\\' || c == '/') {
+        out += '\\';
+        out += c;
+      } else if (c == '\n') {
+        out += "\\n";
+      } else if (byte < 0x20) {
+        char form[8];
+        std::snprintf(form, sizeof form, "\\u%04x", byte);
+        out += form;
+      } else {
+        out += c;
+      }
+    }
+    return out + '"';
+  };
+  const std::string escapes[] = {"/", "\x01", "\n", "\""};
+  for (const std::string& escape : escapes) {
+    for (std::size_t gap = 1; gap <= 40; gap += 3) {
+      std::string text;
+      for (std::size_t i = 0; text.size() < 3 * 4096 + 50; ++i) {
+        text.append(gap + i % 7, static_cast<char>('a' + i % 26));
+        text += escape;
+      }
+      SCOPED_TRACE("escape " + std::to_string(static_cast<unsigned char>(escape[0])) + ", gap " +
+                   std::to_string(gap));
+      EXPECT_EQ(JSONValue(text).serialized(), byteByByte(text));
+      // The same text cut so that it ends just before, at and after an escape.
+      for (std::size_t cut = text.size() - 20; cut < text.size(); ++cut) {
+        EXPECT_EQ(JSONValue(text.substr(0, cut)).serialized(), byteByByte(text.substr(0, cut)));
       }
     }
   }
