@@ -156,7 +156,6 @@ void AppServerBridge::sendTurn(TurnRequest request) {
   RunningTurn& turn = *turns_.emplace(sessionID, std::make_unique<RunningTurn>()).first->second;
   turn.request = std::move(request);
   try {
-    ensureStarted();
     initializeIfNeeded();
     turn.judgement.emplace(threadFor(sessionID), timing_.retryWindow, timing_.interruptWait);
     if (turn.cancelRequested) turn.judgement->cancel(clock_.now());
@@ -336,7 +335,6 @@ void AppServerBridge::abandonTurns() noexcept {
 
 JSONValue AppServerBridge::commandCatalog(bool forceReload) {
   try {
-    ensureStarted();
     initializeIfNeeded();
   } catch (const AppServerError& failure) {
     childFailed(failure);

@@ -152,6 +152,9 @@ class AppServerBridge {
   // that the next call starts a new one, and every running turn fails with that failure.
   void childFailed(const AppServerError& failure) noexcept;
   void failRunningTurns(const std::string& failure) noexcept;
+  // Starts a child when none runs (ensureStarted) and makes the handshake once per child. The
+  // one place a request's child is started: a second check in the same request would start
+  // another child at once when the first has already ended.
   void initializeIfNeeded();
   std::string threadFor(const std::string& sessionID);
   // Every message read outside an awaited response goes to the turn of its thread (or, without

@@ -595,6 +595,36 @@ TEST_F(AppServerBridgeTest, aFailedHandshake_isNotRepeatedOnTheSameChild) {
               ElementsAre("initialize", "initialize", "initialized", "thread/start", "turn/start"));
 }
 
+// A codex that ends as soon as it starts (a broken install, a wrapper that fails) is started
+// once per request: the request does not start a second child because the first has ended
+// before its handshake.
+TEST_F(AppServerBridgeTest, aChildThatEndsAtOnce_isStartedOncePerRequest) {
+  // Starts /bin/false in its place and returns once it has ended.
+  struct EndingLauncher : ProcessLauncher {
+    explicit EndingLauncher(ProcessLauncher& real) : real(real) {}
+    LaunchedProcess launch(const ProcessLaunchOptions& options) override {
+      ++launches;
+      ProcessLaunchOptions ending = options;
+      ending.executablePath = "/bin/false";
+      LaunchedProcess launched = real.launch(ending);
+      launched.process->waitForExit(std::chrono::steady_clock::now() + std::chrono::seconds(30));
+      return launched;
+    }
+    ProcessLauncher& real;
+    int launches = 0;
+  };
+  const std::unique_ptr<ProcessLauncher> real = std::move(launcher_);
+  auto ending = std::make_unique<EndingLauncher>(*real);
+  EndingLauncher& counted = *ending;
+  launcher_ = std::move(ending);
+  auto bridge = makeBridge();
+
+  EXPECT_NE(runTurn(*bridge).failure, std::nullopt);
+  EXPECT_EQ(counted.launches, 1);
+  EXPECT_THROW(bridge->commandCatalog(false), AppServerError);
+  EXPECT_EQ(counted.launches, 2);
+}
+
 // An image may be named only in the streamed answer; it still arrives, right after the text
 // that names it, also when the turn then fails.
 TEST_F(AppServerBridgeTest, anImageNamedOnlyInStreamedText_arrivesAfterThatText) {
