@@ -287,7 +287,7 @@ void NativeHost::startTurn(const std::string& sessionID) {
   // host.
   AppServerBridge::TurnRequest turn{
       .sessionID = sessionID,
-      .prompt = *request.prompt,
+      .prompt = std::move(*request.prompt),
       .context = request.context ? &*request.context : nullptr,
       .commands = request.commands ? &*request.commands : nullptr,
       .model = request.model,

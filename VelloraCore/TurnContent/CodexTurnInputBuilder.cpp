@@ -13,6 +13,10 @@ namespace vellora {
 
 namespace {
 
+// What the prompt's text is given beyond the prompt and the fixed texts before it grows: the
+// headings, separators and a few commands.
+constexpr std::size_t kRoomForSectionsBytes = 64 * 1024;
+
 constexpr std::string_view kSectionSeparator = "\n\n";
 constexpr std::string_view kCommandsHeading =
     "Selected Codex commands below are trusted UI selections made by the user. Use them as "
@@ -181,7 +185,11 @@ JSONValue CodexTurnInputBuilder::imageItem(JSONValue url) {
 
 std::string CodexTurnInputBuilder::formatPrompt(std::string_view prompt, const JSONValue* context,
                                                 const JSONValue* commands) const {
+  // Room for the prompt, the fixed texts and the usual commands up front: a prompt of tens of
+  // MiB would otherwise be copied, old and new text held at once, when the text first grows.
   std::string text;
+  text.reserve(prompt.size() + kUntrustedContextSentence.size() + kPageActionInstructions.size() +
+               kRoomForSectionsBytes);
   text.append("User prompt:\n").append(prompt);
 
   if (commands != nullptr && commands->arrayValue() != nullptr) {
