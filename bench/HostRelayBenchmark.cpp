@@ -651,33 +651,34 @@ struct RelayComparison {
   double largePipeFloorMilliseconds = 0;
 };
 
-RelayComparison compareRelays(const RelayHost& ours, const std::optional<RelayHost>& python,
-                              const std::string& codex, int rounds) {
-  std::vector<double> receipts, peaks, cpus, pythonReceipts, pythonPeaks, pythonCPUs, cats,
-      largeCats;
-  for (int round = 0; round < rounds; ++round) {
-    const BigTurnFigures figures = bigTurn(ours, codex, true);
+// One host's runs of the big turn, and their medians.
+struct RelayRuns {
+  std::vector<double> receipts, peaks, ratios, cpus;
+  void add(const BigTurnFigures& figures) {
     receipts.push_back(figures.receiptMilliseconds);
     peaks.push_back(figures.peakBytes);
+    ratios.push_back(figures.peakRatio);
     cpus.push_back(figures.cpuMilliseconds);
-    if (python) {
-      const BigTurnFigures reference = bigTurn(*python, codex, true);
-      pythonReceipts.push_back(reference.receiptMilliseconds);
-      pythonPeaks.push_back(reference.peakBytes);
-      pythonCPUs.push_back(reference.cpuMilliseconds);
-    }
+  }
+  BigTurnFigures medians() const {
+    return {percentile(receipts, 0.5), percentile(peaks, 0.5), percentile(ratios, 0.5),
+            percentile(cpus, 0.5)};
+  }
+};
+
+RelayComparison compareRelays(const RelayHost& ours, const std::optional<RelayHost>& python,
+                              const std::string& codex, int rounds) {
+  RelayRuns ourRuns, pythonRuns;
+  std::vector<double> cats, largeCats;
+  for (int round = 0; round < rounds; ++round) {
+    ourRuns.add(bigTurn(ours, codex, true));
+    if (python) pythonRuns.add(bigTurn(*python, codex, true));
     cats.push_back(pipeIntoCatMilliseconds(true));
     largeCats.push_back(pipeIntoCatMilliseconds(true, true));
   }
-  const double frameBytes = static_cast<double>(bigTurnFrame(true).size());
   RelayComparison comparison;
-  comparison.ours = {percentile(receipts, 0.5), percentile(peaks, 0.5),
-                     percentile(peaks, 0.5) / frameBytes, percentile(cpus, 0.5)};
-  if (python) {
-    comparison.python =
-        BigTurnFigures{percentile(pythonReceipts, 0.5), percentile(pythonPeaks, 0.5),
-                       percentile(pythonPeaks, 0.5) / frameBytes, percentile(pythonCPUs, 0.5)};
-  }
+  comparison.ours = ourRuns.medians();
+  if (python) comparison.python = pythonRuns.medians();
   comparison.floorMilliseconds = 2 * percentile(cats, 0.5);
   comparison.largePipeFloorMilliseconds = 2 * percentile(largeCats, 0.5);
   return comparison;

@@ -175,10 +175,10 @@ char* unescapeInPlace(std::string_view text, char* to) {
   return out.at;
 }
 
-// Strings are decoded straight from the input, which stage one has already validated as UTF-8
-// without raw control characters, so a 60 MB data URL never passes through the parser's own
-// string buffer on its way into the value.
-// The inside of a string value's token, between its quotes.
+// The inside of a string value's token, between its quotes. Strings are decoded straight from
+// the input, which stage one has already validated as UTF-8 without raw control characters, so
+// a 60 MB data URL never passes through the parser's own string buffer on its way into the
+// value.
 template <typename V>
 std::string_view rawStringValue(V& value) {
   // A document's token comes as a plain view; a value's as a result to check.

@@ -4,6 +4,7 @@
 #include <unicode/utext.h>
 
 #include <memory>
+#include <utility>
 
 #include "VelloraCore/Platform/FileSystem.h"
 #include "VelloraCore/Platform/UTF8Text.h"
@@ -100,6 +101,9 @@ const JSONValue* screenshotMember(const JSONValue& context) noexcept {
   if (capture == nullptr || capture->objectValue() == nullptr) return nullptr;
   return capture->subscript("dataUrl");
 }
+JSONValue* screenshotMember(JSONValue& context) noexcept {
+  return const_cast<JSONValue*>(screenshotMember(std::as_const(context)));
+}
 
 // Writes the context as compact JSON with viewportCapture.dataUrl (of any type) replaced by the
 // placeholder, without copying the rest of the value. Throws JSONError for a value that JSON
@@ -154,8 +158,7 @@ JSONValue CodexTurnInputBuilder::takeInput(std::string_view prompt, JSONValue* c
                                            const JSONValue* commands) const {
   JSONValue items = textOnlyInput(prompt, context, commands);
   if (context != nullptr) {
-    JSONValue* capture = context->subscript("viewportCapture");
-    JSONValue* screenshot = capture != nullptr ? capture->subscript("dataUrl") : nullptr;
+    JSONValue* screenshot = screenshotMember(*context);
     if (screenshot != nullptr && screenshot->stringValue() != nullptr) {
       items.arrayValue()->push_back(imageItem(std::move(*screenshot)));
       *screenshot = JSONValue(std::string());
