@@ -4,19 +4,11 @@
 // scripts cannot see or change this world's globals.
 
 import { CONTEXT_LIMITS, cutText, tidyText, type PageContext } from "./limits.js";
-import { uniqueSelector } from "./selector.js";
+import { idCounter, uniqueSelector } from "./selector.js";
 
 function collect(): Omit<PageContext, "viewportCapture"> {
   const document = window.document;
-  const ids = new Map<string, number>();
-  const idCount = (id: string): number => {
-    let count = ids.get(id);
-    if (count === undefined) {
-      count = document.querySelectorAll(`[id="${id.replace(/["\\]/g, "\\$&")}"]`).length;
-      ids.set(id, count);
-    }
-    return count;
-  };
+  const idCount = idCounter(document);
 
   const headings: PageContext["headings"] = [];
   for (const heading of Array.from(document.querySelectorAll("h1, h2, h3, h4, h5, h6"))) {

@@ -52,3 +52,17 @@ export function uniqueSelector(element: ElementLike, idCount: (id: string) => nu
   }
   return steps.join(" > ");
 }
+
+// The idCount for uniqueSelector over `root` (a document): how many elements carry each id,
+// each id counted once however often it is asked for.
+export function idCounter(root: { querySelectorAll(selector: string): { length: number } }): (id: string) => number {
+  const counts = new Map<string, number>();
+  return (id) => {
+    let count = counts.get(id);
+    if (count === undefined) {
+      count = root.querySelectorAll(`[id="${id.replace(/["\\]/g, "\\$&")}"]`).length;
+      counts.set(id, count);
+    }
+    return count;
+  };
+}

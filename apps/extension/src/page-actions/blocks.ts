@@ -4,8 +4,7 @@
 // fenced block; anything else (another language, broken JSON, JSON without "actions") stays
 // plain code.
 
-import { createMarkdown } from "../render/markdown.js";
-import type MarkdownIt from "markdown-it";
+import { fenceLanguage, parseMarkdown } from "../render/markdown.js";
 import type { Attachment } from "../protocol/messages.js";
 
 export interface ActionBlock {
@@ -13,15 +12,11 @@ export interface ActionBlock {
   actions: unknown[];
 }
 
-let parser: MarkdownIt | undefined;
-
 export function findActionBlocks(answer: string): ActionBlock[] {
-  parser ??= createMarkdown();
   const blocks: ActionBlock[] = [];
-  for (const token of parser.parse(answer, {})) {
+  for (const token of parseMarkdown(answer)) {
     if (token.type !== "fence") continue;
-    const language = token.info.trim().split(/\s+/)[0]?.toLowerCase();
-    if (language !== "json") continue;
+    if (fenceLanguage(token.info).toLowerCase() !== "json") continue;
     let value: unknown;
     try {
       value = JSON.parse(token.content);

@@ -5,7 +5,7 @@
 // Nothing from an answer is run as script: selectors go to querySelectorAll, CSS into style
 // elements and inline styles, and every text through textContent.
 
-import { uniqueSelector } from "../context/selector.js";
+import { idCounter, uniqueSelector } from "../context/selector.js";
 import { tidyText } from "../context/limits.js";
 import { popAttribute, popOrder, popStyle, popText, pushAttribute, pushOrder, pushStyle, pushText, replaceKept } from "./layers.js";
 import { firstNumber, MAX_ELEMENTS, type PageAction } from "./validate.js";
@@ -266,6 +266,8 @@ function highlight(id: string, roots: Element[], query: string, color: string, m
   return {
     count: marks.length,
     undo: () => {
+      // Each parent's text is joined again once, after all its marks are gone.
+      const parents = new Set<Node>();
       for (const mark of marks) {
         const parent = mark.parentNode;
         const content = Array.from(mark.childNodes);
@@ -273,9 +275,10 @@ function highlight(id: string, roots: Element[], query: string, color: string, m
         if (!parent) replaceKept(mark, content);
         else {
           mark.replaceWith(...content);
-          parent.normalize();
+          parents.add(parent);
         }
       }
+      for (const parent of parents) parent.normalize();
     },
   };
 }
@@ -367,7 +370,10 @@ function sortList(id: string, action: Extract<PageAction, { type: "sortList" }>)
     const own = items.filter((item) => item.parentElement === container).slice(0, MAX_ELEMENTS - count);
     if (own.length < 1) continue;
     const key = (item: Element): string => (item.matches(action.keySelector) ? item : item.querySelector(action.keySelector))?.textContent ?? "";
-    const keyed = own.map((item) => ({ item, text: key(item).trim(), number: firstNumber(key(item)) }));
+    const keyed = own.map((item) => {
+      const text = key(item);
+      return { item, text: text.trim(), number: firstNumber(text) };
+    });
     const sign = action.direction === "desc" ? -1 : 1;
     keyed.sort((a, b) => {
       if (action.keyType === "number") {
@@ -508,14 +514,8 @@ function remove(id: string): boolean {
 let picking: { finish: (picked: PickedElement | null) => void } | undefined;
 
 function describe(element: Element): PickedElement {
-  const ids = new Map<string, number>();
-  const idCount = (value: string): number => {
-    let count = ids.get(value);
-    if (count === undefined) ids.set(value, (count = document.querySelectorAll(`[id="${value.replace(/["\\]/g, "\\$&")}"]`).length));
-    return count;
-  };
   const picked: PickedElement = {
-    selector: uniqueSelector(element, idCount),
+    selector: uniqueSelector(element, idCounter(document)),
     tag: element.tagName.toLowerCase(),
     text: tidyText((element as HTMLElement).innerText ?? element.textContent ?? "", 500),
   };

@@ -108,6 +108,15 @@ export class PageActionsSidebar implements PageActions {
   private async inject(tabId: number): Promise<string | undefined> {
     try {
       await chrome.scripting.executeScript({ target: { tabId }, files: ["page-actions.js"] });
+    } catch {
+      return undefined;
+    }
+    return this.documentIdOf(tabId);
+  }
+
+  // The id of the document the tab shows, as its runtime gave it; nothing without a runtime.
+  private async documentIdOf(tabId: number): Promise<string | undefined> {
+    try {
       const [result] = await chrome.scripting.executeScript({
         target: { tabId },
         func: () => (globalThis as Runtime).velloraPageActions?.documentId,
@@ -121,17 +130,7 @@ export class PageActionsSidebar implements PageActions {
   private async checkDocument(tabId: number): Promise<void> {
     const known = this.documents.get(tabId);
     if (!known) return;
-    let now: unknown;
-    try {
-      const [result] = await chrome.scripting.executeScript({
-        target: { tabId },
-        func: () => (globalThis as Runtime).velloraPageActions?.documentId,
-      });
-      now = result?.result;
-    } catch {
-      now = undefined;
-    }
-    if (now !== known) this.forget(tabId);
+    if ((await this.documentIdOf(tabId)) !== known) this.forget(tabId);
   }
 
   private forget(tabId: number): void {

@@ -28,16 +28,32 @@ export function createMarkdown(): MarkdownIt {
   };
   md.renderer.rules.image = (tokens, index) => {
     const token = tokens[index]!;
-    const src = token.attrGet("src") ?? "";
-    const alt = token.children ? token.children.map((child) => child.content).join("") : token.content;
-    const label = `Image: ${alt || src}`;
+    const { src, label } = imageLink(token);
     if (!isSafeLink(src)) return `<span class="image-link">${escapeHtml(label)}</span>`;
     return `<a class="image-link" href="${escapeHtml(src)}" target="_blank" rel="noopener noreferrer">${escapeHtml(label)}</a>`;
   };
   return md;
 }
 
+// An image is never fetched: it shows as a link (or, unsafe, a plain label) naming it.
+function imageLink(token: Token): { src: string; label: string } {
+  const src = token.attrGet("src") ?? "";
+  const alt = token.children ? token.children.map((child) => child.content).join("") : token.content;
+  return { src, label: `Image: ${alt || src}` };
+}
+
+// The language named by a code fence's info string ("json", "ts"); empty when none.
+export function fenceLanguage(info: string): string {
+  return info.trim().split(/\s+/)[0] ?? "";
+}
+
 let shared: MarkdownIt | undefined;
+
+// The tokens of a Markdown text, by the one shared parser.
+export function parseMarkdown(source: string): Token[] {
+  shared ??= createMarkdown();
+  return shared.parse(source, {});
+}
 
 export function renderMarkdown(source: string): string {
   shared ??= createMarkdown();
@@ -47,8 +63,7 @@ export function renderMarkdown(source: string): string {
 // Appends the elements of `source` to `parent`. Only the parser's own tags are made, with only
 // the attributes below; every text goes in as a text node.
 export function appendMarkdown(parent: HTMLElement, source: string): void {
-  shared ??= createMarkdown();
-  appendTokens(parent, shared.parse(source, {}));
+  appendTokens(parent, parseMarkdown(source));
 }
 
 const TABLE_ALIGNMENT = /^text-align:(left|right|center)$/;
@@ -102,7 +117,7 @@ function leaf(document: Document, token: Token): Node {
     case "code_block": {
       const pre = document.createElement("pre");
       const code = document.createElement("code");
-      const language = token.info.trim().split(/\s+/)[0] ?? "";
+      const language = fenceLanguage(token.info);
       if (language) code.className = `language-${language}`;
       code.textContent = token.content;
       pre.append(code);
@@ -115,9 +130,7 @@ function leaf(document: Document, token: Token): Node {
     case "hr":
       return document.createElement("hr");
     case "image": {
-      const src = token.attrGet("src") ?? "";
-      const alt = token.children ? token.children.map((child) => child.content).join("") : token.content;
-      const label = `Image: ${alt || src}`;
+      const { src, label } = imageLink(token);
       const link = document.createElement(isSafeLink(src) ? "a" : "span");
       link.className = "image-link";
       if (link instanceof HTMLAnchorElement) {

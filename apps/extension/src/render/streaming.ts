@@ -5,7 +5,7 @@
 //  - an open code fence is a <pre> whose text grows by the new lines only;
 //  - only the unsettled tail (the current paragraph, list item or table) is rendered again.
 
-import { appendMarkdown } from "./markdown.js";
+import { appendMarkdown, fenceLanguage } from "./markdown.js";
 
 export interface FrameScheduler {
   request(callback: () => void): void;
@@ -127,7 +127,7 @@ export class StreamingMarkdown {
 
   private openFence(marker: string, info: string): void {
     const document = this.element.ownerDocument;
-    const { wrapper, code } = codeBlock(document, info.split(/\s+/)[0] ?? "");
+    const { wrapper, code } = codeBlock(document, fenceLanguage(info));
     this.element.insertBefore(wrapper, this.tail);
     this.fence = { marker, code };
   }
@@ -158,11 +158,8 @@ export class StreamingMarkdown {
   private setTail(text: string): void {
     if (text === this.lastTail) return;
     this.lastTail = text;
-    if (text.trim() === "") {
-      this.tail.replaceChildren();
-      return;
-    }
     this.tail.replaceChildren();
+    if (text.trim() === "") return;
     appendMarkdown(this.tail, text);
     decorateCodeBlocks(this.tail);
   }

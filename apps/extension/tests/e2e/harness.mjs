@@ -248,6 +248,21 @@ export class Harness {
 }
 
 // Stand-in actions.
+// How long a test waits for the panel to show something.
+export const TIMEOUT = 60_000;
+
+// Types a prompt into the panel and sends it.
+export async function send(panel, text) {
+  await panel.locator(".prompt").fill(text);
+  await panel.locator(".prompt").press("Enter");
+}
+
+// Waits until turn `index` has stopped streaming and returns its state.
+export async function turnEnded(panel, index = 0) {
+  await panel.locator(".turn").nth(index).and(panel.locator("[data-state]:not([data-state='streaming'])")).waitFor({ timeout: TIMEOUT });
+  return panel.locator(".turn").nth(index).getAttribute("data-state");
+}
+
 export const turnStarted = (turn = "turn-1") => ({ result: { turn: { id: turn, status: "inProgress" } } });
 export const delta = (text, turn = "turn-1") => ({
   notify: "item/agentMessage/delta",

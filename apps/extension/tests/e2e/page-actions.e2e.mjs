@@ -7,11 +7,10 @@ import assert from "node:assert/strict";
 import { mkdirSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
-import { available, completed, contextOf, delta, Harness, png, turnStarted } from "./harness.mjs";
+import { available, completed, contextOf, delta, Harness, png, send, TIMEOUT, turnEnded, turnStarted } from "./harness.mjs";
 
 const harness = new Harness();
 const skip = available ? false : "chromium is not installed";
-const TIMEOUT = 60_000;
 let shopURL;
 
 before(async () => {
@@ -38,17 +37,11 @@ function scenario(answers) {
   harness.writeScenario(requests);
 }
 
-async function send(panel, text) {
-  await panel.locator(".prompt").fill(text);
-  await panel.locator(".prompt").press("Enter");
-}
-
 // Sends a prompt and waits until turn `index` has ended and its blocks have been applied.
 async function turn(panel, index, text = "Change the page") {
   await send(panel, text);
   const view = panel.locator(".turn").nth(index);
-  await view.and(panel.locator("[data-state]:not([data-state='streaming'])")).waitFor({ timeout: TIMEOUT });
-  assert.equal(await view.getAttribute("data-state"), "done");
+  assert.equal(await turnEnded(panel, index), "done");
   const blocks = view.locator(".action-block");
   if ((await blocks.count()) > 0 && (await panel.locator("#auto-apply").isChecked())) {
     await view.locator(".action-block:not([data-state='done'])").waitFor({ state: "detached", timeout: TIMEOUT });

@@ -7,11 +7,10 @@ import { execFileSync } from "node:child_process";
 import { renameSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
-import { available, completed, contextOf, delta, EXTENSION_ID, failed, Harness, PAGE_COLOUR, pause, png, turnStarted } from "./harness.mjs";
+import { available, completed, contextOf, delta, EXTENSION_ID, failed, Harness, PAGE_COLOUR, pause, png, send, TIMEOUT, turnEnded, turnStarted } from "./harness.mjs";
 
 const harness = new Harness();
 const skip = available ? false : "chromium is not installed";
-const TIMEOUT = 60_000;
 
 before(async () => {
   if (available) await harness.start();
@@ -19,16 +18,6 @@ before(async () => {
 after(async () => {
   await harness.stop();
 });
-
-async function send(panel, text) {
-  await panel.locator(".prompt").fill(text);
-  await panel.locator(".prompt").press("Enter");
-}
-
-async function turnEnded(panel, index = 0) {
-  await panel.locator(".turn").nth(index).and(panel.locator("[data-state]:not([data-state='streaming'])")).waitFor({ timeout: TIMEOUT });
-  return panel.locator(".turn").nth(index).getAttribute("data-state");
-}
 
 test("the extension is loaded with its fixed ID", { skip }, () => {
   assert.equal(new URL(harness.worker.url()).host, EXTENSION_ID);
