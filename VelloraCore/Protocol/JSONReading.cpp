@@ -152,6 +152,16 @@ void unescapeInto(std::string_view text, Out& out) {
   out.append(text.data() + runStart, text.size() - runStart);
 }
 
+// Reads the escapes of a string whose value is not kept, so that it is refused as it would be
+// if it were.
+void checkEscapes(std::string_view text) {
+  struct Discard {
+    void append(const char*, std::size_t) {}
+    void push_back(char) {}
+  } out;
+  unescapeInto(text, out);
+}
+
 std::string unescape(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -271,7 +281,7 @@ class BufferAdoption {
       if (step.isKey ? step.key != *current.key : step.index != current.index) return;
     }
     const Step& last = deferred_->path[path_.size()];
-    if (last.isKey && last.key == key) deferred_.reset();
+    if (last.isKey && last.key == key) drop();
   }
 
   // Decodes the deferred string over `buffer`, which the parser no longer reads, and moves
@@ -286,7 +296,7 @@ class BufferAdoption {
         JSONValue::Array* array = slot->arrayValue();
         slot = array != nullptr && step.index < array->size() ? &(*array)[step.index] : nullptr;
       }
-      if (slot == nullptr) return;
+      if (slot == nullptr) return drop();
     }
     char* end = unescapeInPlace(deferred_->raw, buffer.data());
     buffer.resize(static_cast<std::size_t>(end - buffer.data()));
@@ -294,6 +304,13 @@ class BufferAdoption {
   }
 
  private:
+  // The deferred string is not part of the value after all; a bad escape in it still makes
+  // the text unreadable.
+  void drop() {
+    checkEscapes(deferred_->raw);
+    deferred_.reset();
+  }
+
   struct PathStep {
     const std::string* key;
     std::size_t index;
