@@ -340,7 +340,9 @@ function showPicked(): void {
     showPicked();
   });
   const description = picked.selector.length > 60 ? `${picked.selector.slice(0, 57)}…` : picked.selector;
-  pickedChip.replaceChildren(el("span", { className: "chip", attrs: { "data-kind": "element", title: picked.text } }, [`Picked ${picked.tag}: ${description}`, remove]));
+  // The text is cut short to fit; the remove button beside it stays in sight.
+  const label = el("span", { className: "chip-text", text: `Picked ${picked.tag}: ${description}` });
+  pickedChip.replaceChildren(el("span", { className: "chip", attrs: { "data-kind": "element", title: picked.text } }, [label, remove]));
 }
 
 function takePicked(): PickedElement | undefined {

@@ -416,7 +416,18 @@ test("Pick element puts the clicked element into the next turn, and Escape cance
   await panel.locator(".chips.picked .chip").waitFor({ timeout: TIMEOUT });
   assert.equal(await harness.page.evaluate(() => window.__clicked), undefined);
   assert.match(await panel.locator(".chips.picked .chip").textContent(), /^Picked img: /);
+  // The image's selector is long: its text is cut short inside the panel, and the chip's
+  // remove button stays in sight.
+  const layout = await panel.locator(".chips.picked .chip").evaluate((chip) => {
+    const box = chip.getBoundingClientRect();
+    const button = chip.querySelector(".chip-remove").getBoundingClientRect();
+    return { buttonInChip: button.left >= box.left && button.right <= box.right + 0.5, chipInPanel: box.right <= document.documentElement.clientWidth };
+  });
+  assert.deepEqual(layout, { buttonInChip: true, chipInPanel: true });
   await harness.screenshot(panel, "picked-element-light");
+  await panel.emulateMedia({ colorScheme: "dark" });
+  await harness.screenshot(panel, "picked-element-dark");
+  await panel.emulateMedia({ colorScheme: "light" });
   await turn(panel, 0, "Replace this picture");
   const [first] = harness.paramsOf("turn/start");
   const picked = contextOf(first).pickedElement;
